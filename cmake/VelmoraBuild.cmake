@@ -1,0 +1,49 @@
+# Build settings shared by every target of the project: warnings, sanitizers
+# and the helper that registers a GoogleTest executable with CTest.
+
+# Warnings every target compiles with; VELMORA_WERROR turns them into errors.
+add_library(velmora_warnings INTERFACE)
+target_compile_options(velmora_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+  -Wformat=2 -Wundef -Wcast-qual -Wnull-dereference
+  $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor -Woverloaded-virtual>
+  $<$<BOOL:${VELMORA_WERROR}>:-Werror>)
+
+if(VELMORA_SANITIZE)
+  string(REPLACE "," ";" _velmora_sanitizers "${VELMORA_SANITIZE}")
+  set(_velmora_san_flags "-fsanitize=${VELMORA_SANITIZE}" -fno-omit-frame-pointer -g)
+  if("undefined" IN_LIST _velmora_sanitizers)
+    list(APPEND _velmora_san_flags -fno-sanitize-recover=all)
+  endif()
+  add_compile_options(${_velmora_san_flags})
+  add_link_options("-fsanitize=${VELMORA_SANITIZE}")
+endif()
+
+# Applies a GNU ld version script to a shared library so that it exports
+# exactly the symbols the script lists.
+function(velmora_version_script target script)
+  target_link_options(${target} PRIVATE "LINKER:--version-script=${script}")
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${script}")
+endfunction()
+
+# velmora_add_gtest(<name> SOURCES ... [LIBRARIES ...] [ENVIRONMENT ...]
+#                   [FILTER_GROUPS <filter> <env> ...])
+# Builds a GoogleTest executable and registers every test case as its own
+# CTest test, so each case runs in a fresh process: the plug-in keeps
+# process-wide state that never resets.
+function(velmora_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;ENVIRONMENT" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main
+    Threads::Threads velmora_warnings)
+  set(_props TIMEOUT 120)
+  if(ARG_ENVIRONMENT)
+    list(APPEND _props ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ${_props})
+endfunction()
+
+find_package(Threads REQUIRED)
