@@ -1,0 +1,230 @@
+#include "support/json_writer.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace {
+
+// Bytes around an escaped member name: two quotes and the colon.
+constexpr std::size_t kNameOverhead = 3;
+// Bytes around an escaped string value: two quotes.
+constexpr std::size_t kStringOverhead = 2;
+// Local buffer for a decimal integer; far more than any int32 needs.
+constexpr std::size_t kIntTextSize = 64;
+// Bytes of "{}".
+constexpr std::size_t kEmptyObjectLength = 2;
+// Bytes of a "\u00xx" escape.
+constexpr std::size_t kUnicodeEscapeLength = 6;
+// Growth doubles a buffer, so no sound grow function needs more rounds than
+// a 32-bit capacity has bits; this only stops one that claims success
+// without adding room from looping for ever.
+constexpr int kMaxGrowRounds = 33;
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr unsigned char kFirstPrintable = 0x20;
+constexpr unsigned char kDelete = 0x7F;
+
+// The letter after the backslash of a two-byte escape, or 0 for none.
+char short_escape(unsigned char byte) {
+  switch (byte) {
+    case '\b': return 'b';
+    case '\t': return 't';
+    case '\n': return 'n';
+    case '\f': return 'f';
+    case '\r': return 'r';
+    case '"': return '"';
+    case '\\': return '\\';
+    default: return 0;
+  }
+}
+
+bool needs_unicode_escape(unsigned char byte) {
+  return byte < kFirstPrintable || byte == kDelete;
+}
+
+bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// True when only whitespace lies between the closing bracket under cursor and
+// the matching opening bracket before it.
+bool container_is_empty(const char *cursor) {
+  const char opening = *cursor == '}' ? '{' : '[';
+  const char *p = cursor - 1;
+  while (is_json_space(*p)) --p;
+  return *p == opening;
+}
+
+// What an insertion writes after its member name.
+struct Value {
+  enum class Kind { kString, kInt, kEmptyObject };
+  Kind kind;
+  const char *text;    // kString: the raw value; kInt: the digits
+  std::size_t length;  // bytes written for the value
+};
+
+char *write_value(char *out, const Value &value) {
+  switch (value.kind) {
+    case Value::Kind::kString:
+      *out++ = '"';
+      out = json_write_escaped(out, value.text);
+      *out++ = '"';
+      return out;
+    case Value::Kind::kInt:
+      std::memcpy(out, value.text, value.length);
+      return out + value.length;
+    case Value::Kind::kEmptyObject:
+      *out++ = '{';
+      *out++ = '}';
+      return out;
+  }
+  return out;
+}
+
+// Inserts one member (or element) whole or not at all: the size is computed
+// once, room is made once the buffer is big enough, and the tail moves once.
+char *insert(char *cursor, const char *name, const Value &value, const GrowHandler *grow) {
+  if (cursor == nullptr) return nullptr;
+  const std::size_t name_length = name != nullptr ? json_escaped_length(name) + kNameOverhead : 0;
+  const std::size_t n = name_length + value.length;
+  for (int round = 0; round < kMaxGrowRounds; ++round) {
+    if (char *gap = json_make_room(cursor, n)) {
+      char *out = gap;
+      if (name != nullptr) {
+        *out++ = '"';
+        out = json_write_escaped(out, name);
+        *out++ = '"';
+        *out++ = ':';
+      }
+      out = write_value(out, value);
+      // An opened object hands its own closing brace to the next insertion.
+      return value.kind == Value::Kind::kEmptyObject ? out - 1 : out;
+    }
+    if (grow == nullptr || grow->grow == nullptr) return nullptr;
+    cursor = grow->grow(cursor, grow->context);
+    if (cursor == nullptr) return nullptr;
+  }
+  return nullptr;
+}
+
+Value string_value(const char *text) {
+  return Value{Value::Kind::kString, text, json_escaped_length(text) + kStringOverhead};
+}
+
+char *add_string(char *cursor, const char *name, const char *value, const GrowHandler *grow) {
+  if (value == nullptr) return nullptr;
+  return insert(cursor, name, string_value(value), grow);
+}
+
+char *add_int(char *cursor, const char *name, std::int32_t value, const GrowHandler *grow) {
+  char digits[kIntTextSize];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  const Value v{Value::Kind::kInt, digits, static_cast<std::size_t>(result.ptr - digits)};
+  return insert(cursor, name, v, grow);
+}
+
+char *open_object(char *cursor, const char *name, const GrowHandler *grow) {
+  return insert(cursor, name, Value{Value::Kind::kEmptyObject, nullptr, kEmptyObjectLength}, grow);
+}
+
+}  // namespace
+
+std::size_t json_escaped_length(const char *text) noexcept {
+  if (text == nullptr) return 0;
+  std::size_t length = 0;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; ++p) {
+    if (short_escape(*p) != 0) {
+      length += 2;
+    } else if (needs_unicode_escape(*p)) {
+      length += kUnicodeEscapeLength;
+    } else {
+      length += 1;
+    }
+  }
+  return length;
+}
+
+char *json_write_escaped(char *destination, const char *text) noexcept {
+  if (text == nullptr) return destination;
+  char *out = destination;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; ++p) {
+    if (const char letter = short_escape(*p)) {
+      *out++ = '\\';
+      *out++ = letter;
+    } else if (needs_unicode_escape(*p)) {
+      *out++ = '\\';
+      *out++ = 'u';
+      *out++ = '0';
+      *out++ = '0';
+      *out++ = kHexDigits[*p >> 4];
+      *out++ = kHexDigits[*p & 0x0F];
+    } else {
+      *out++ = static_cast<char>(*p);
+    }
+  }
+  return out;
+}
+
+char *json_make_room(char *cursor, std::size_t n) noexcept {
+  if (cursor == nullptr) return nullptr;
+  bool comma = false;
+  switch (*cursor) {
+    case '}':
+    case ']':
+      comma = !container_is_empty(cursor);
+      break;
+    case '\0':
+      break;
+    case '{':
+    case '[':
+      // Before an opening bracket no content keeps the text valid: that spot
+      // is a value position (or the start of the text).
+      return nullptr;
+    default:
+      comma = true;
+      break;
+  }
+  const std::size_t m = n + (comma ? 1 : 0);
+  if (m < n) return nullptr;
+  const std::size_t tail = std::strlen(cursor);
+  char *const end = cursor + tail;
+  // Room is the run of zero bytes between the NUL and the end marker; look at
+  // no more of it than the gap needs, and never past the marker.
+  for (std::size_t i = 1; i <= m; ++i) {
+    if (end[i] != '\0') return nullptr;
+  }
+  std::memmove(cursor + m, cursor, tail);
+  end[m] = '\0';
+  if (comma) {
+    *cursor = ',';
+    return cursor + 1;
+  }
+  return cursor;
+}
+
+char *json_add_string(char *cursor, const char *name, const char *value) noexcept {
+  return add_string(cursor, name, value, nullptr);
+}
+
+char *json_add_string(char *cursor, const char *name, const char *value,
+                      GrowHandler grow) noexcept {
+  return add_string(cursor, name, value, &grow);
+}
+
+char *json_add_int(char *cursor, const char *name, std::int32_t value) noexcept {
+  return add_int(cursor, name, value, nullptr);
+}
+
+char *json_add_int(char *cursor, const char *name, std::int32_t value, GrowHandler grow) noexcept {
+  return add_int(cursor, name, value, &grow);
+}
+
+char *json_open_object(char *cursor, const char *name) noexcept {
+  return open_object(cursor, name, nullptr);
+}
+
+char *json_open_object(char *cursor, const char *name, GrowHandler grow) noexcept {
+  return open_object(cursor, name, &grow);
+}
+
+char *json_close_object(char *cursor) noexcept {
+  if (cursor == nullptr || (*cursor != '}' && *cursor != ']')) return nullptr;
+  return cursor + 1;
+}
