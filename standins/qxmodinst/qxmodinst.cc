@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -62,13 +63,34 @@ bool ParseNumber(const char *text, long long low, long long high, long long *val
   return true;
 }
 
+// Gives a container's memory back to the heap; clear() may keep capacity.
+template <typename Container>
+void Release(Container &container) {
+  Container().swap(container);
+}
+
 class Library {
  public:
-  // Created when the library is loaded (see LoadSettings below) and never
-  // destroyed: a plug-in worker may still call in while the process exits.
+  // Created when the library is loaded (see LoadSettings below) in static
+  // storage and never destroyed: a plug-in worker may still call in while
+  // the process exits, and must find a working mutex then.
   static Library &Instance() {
-    static Library *const library = new Library;
+    alignas(Library) static unsigned char storage[sizeof(Library)];
+    static Library *const library = new (storage) Library;
     return *library;
+  }
+
+  // Frees every heap block the library holds. Runs when the library is
+  // unloaded: the plug-in unloads it when a symbol is missing, and memory
+  // still held then would be lost with the library's static storage. The
+  // object stays usable, as if freshly reset without settings.
+  void ReleaseMemory() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Release(sessions_);
+    Release(fileErrors_);
+    Release(environmentErrors_);
+    Release(settings_.devicesPath);
+    Release(loadSettings_.devicesPath);
   }
 
   int32_t Open(const char *driver, int32_t *session, int32_t *count) {
@@ -246,8 +268,8 @@ class Library {
   }
 
   std::mutex mutex_;
-  // Everything below is guarded by mutex_, except loadSettings_ and
-  // environmentErrors_, which are written only by the constructor.
+  // Everything below is guarded by mutex_. loadSettings_ and
+  // environmentErrors_ are written only by the constructor and ReleaseMemory.
   Settings loadSettings_;
   std::vector<std::string> environmentErrors_;
   Settings settings_;
@@ -261,6 +283,10 @@ class Library {
 // call, so that a process sees the settings it was started with.
 __attribute__((constructor)) void LoadSettings() {
   Guarded([] { Library::Instance(); });
+}
+
+__attribute__((destructor)) void ReleaseAtUnload() {
+  Guarded([] { Library::Instance().ReleaseMemory(); });
 }
 
 }  // namespace
