@@ -8,11 +8,12 @@
 namespace hxhost {
 namespace {
 
-const char *const kArmableFunctions[] = {kNewHandle, kNewHClr,  kDisposeHandle,
-                                         kGetU32,    kGetString, kSetU32,
-                                         kSetString, kOpenSessions};
+const char *const kArmableFunctions[] = {kNewHandle, kNewHClr, kDisposeHandle, kGetU32,
+                                         kGetString, kSetU32,  kSetString,     kOpenSessions};
 
-std::string FromPStr(ConstPStr p) { return std::string(reinterpret_cast<const char *>(p + 1), p[0]); }
+std::string FromPStr(ConstPStr p) {
+  return std::string(reinterpret_cast<const char *>(p + 1), p[0]);
+}
 
 int32_t ReadInt32(const unsigned char *at) {
   int32_t value;
@@ -20,7 +21,9 @@ int32_t ReadInt32(const unsigned char *at) {
   return value;
 }
 
-void WriteInt32(unsigned char *at, int32_t value) { std::memcpy(at, &value, sizeof value); }
+void WriteInt32(unsigned char *at, int32_t value) {
+  std::memcpy(at, &value, sizeof value);
+}
 
 // Slots are written and read with memcpy: list blocks are byte arrays to the
 // host, and a test may hand in a block whose slots are not pointer-aligned.
@@ -46,7 +49,9 @@ std::unique_ptr<Block> Block::Allocate(size_t size, bool clear, Owner owner) {
   return std::unique_ptr<Block>(new Block(data, size, owner));
 }
 
-Block::~Block() { std::free(data_); }
+Block::~Block() {
+  std::free(data_);
+}
 
 Host &Host::Instance() {
   static Host *const host = new Host;
@@ -403,7 +408,8 @@ bool Host::LastSessionsCall(hxhost_sessions_call *call) {
 
 HxHandle Host::NewLongString(const std::string &text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Block *block = Allocate(kLongStringNew, kLongStringHeaderSize + text.size(), false, Owner::kCaller);
+  Block *block =
+      Allocate(kLongStringNew, kLongStringHeaderSize + text.size(), false, Owner::kCaller);
   if (block == nullptr) return nullptr;
   WriteInt32(block->bytes(), static_cast<int32_t>(text.size()));
   std::memcpy(block->bytes() + kLongStringHeaderSize, text.data(), text.size());

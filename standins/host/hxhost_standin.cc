@@ -205,8 +205,7 @@ MgErr hxhost_variant_get_u32(HxVariantRef var, const char *name, uint32_t *value
   });
 }
 
-int32_t hxhost_variant_get_string(HxVariantRef var, const char *name, char *buffer,
-                                  size_t size) {
+int32_t hxhost_variant_get_string(HxVariantRef var, const char *name, char *buffer, size_t size) {
   if (name == nullptr) return -1;
   return Guarded<int32_t>(-1, [&] {
     Attribute attribute;

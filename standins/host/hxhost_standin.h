@@ -107,8 +107,7 @@ HXHOST_API size_t hxhost_handle_size(HxHandle h);
    live. One fault per function; arming again replaces it. Answers kHostOk, or
    HXHOST_ERR_BAD_ARGUMENT for an unknown name, nth 0, count 0 or status 0.
    PStrCmp cannot be armed. */
-HXHOST_API MgErr hxhost_arm_fault(const char *function, uint32_t nth, uint32_t count,
-                                  MgErr status);
+HXHOST_API MgErr hxhost_arm_fault(const char *function, uint32_t nth, uint32_t count, MgErr status);
 HXHOST_API void hxhost_disarm_faults(void);
 
 /* ---- Open sessions (GetIOControlOpenSessionsEx) ------------------------- */

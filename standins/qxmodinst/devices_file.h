@@ -37,7 +37,9 @@ struct FileIdentity {
   timespec modified{};
 };
 bool operator==(const FileIdentity &a, const FileIdentity &b);
-inline bool operator!=(const FileIdentity &a, const FileIdentity &b) { return !(a == b); }
+inline bool operator!=(const FileIdentity &a, const FileIdentity &b) {
+  return !(a == b);
+}
 
 // The identity of path now; absent when it cannot be examined.
 FileIdentity IdentityOf(const std::string &path);

@@ -132,8 +132,7 @@ class Library {
     return QXMODINST_SUCCESS;
   }
 
-  int32_t GetString(int32_t session, int32_t index, int32_t attribute, int32_t size,
-                    char *buffer) {
+  int32_t GetString(int32_t session, int32_t index, int32_t attribute, int32_t size, char *buffer) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++counters_.attribute_reads;
     if (settings_.attributeStatus != QXMODINST_SUCCESS) return settings_.attributeStatus;
@@ -142,10 +141,17 @@ class Library {
     if (status != QXMODINST_SUCCESS) return status;
     const std::string *value = nullptr;
     switch (attribute) {
-      case kModInstAttrName: value = &device->name; break;
-      case kModInstAttrClass: value = &device->deviceClass; break;
-      case kModInstAttrPrefix: value = &device->prefix; break;
-      default: return QXMODINST_ERROR_INVALID_ATTRIBUTE;
+      case kModInstAttrName:
+        value = &device->name;
+        break;
+      case kModInstAttrClass:
+        value = &device->deviceClass;
+        break;
+      case kModInstAttrPrefix:
+        value = &device->prefix;
+        break;
+      default:
+        return QXMODINST_ERROR_INVALID_ATTRIBUTE;
     }
     if (size < 0 || (size > 0 && buffer == nullptr)) return QXMODINST_ERROR_INVALID_ARGUMENT;
     const auto needed = static_cast<int32_t>(value->size() + 1);
@@ -376,9 +382,8 @@ void qxmodinst_standin_get_counters(qxmodinst_standin_counters *counters) {
 }
 
 int32_t qxmodinst_standin_error_count(void) {
-  return Guarded<int32_t>(0, [] {
-    return static_cast<int32_t>(Library::Instance().Errors().size());
-  });
+  return Guarded<int32_t>(0,
+                          [] { return static_cast<int32_t>(Library::Instance().Errors().size()); });
 }
 
 size_t qxmodinst_standin_errors(char *buffer, size_t size) {

@@ -69,8 +69,8 @@ QXMODINST_API int32_t qxModInst_OpenInstalledDevicesSession(const char *driver, 
    receives the value and answers 0; a smaller positive size receives size - 1
    bytes and a NUL and answers the needed size. Errors write nothing. */
 QXMODINST_API int32_t qxModInst_GetInstalledDeviceAttributeViString(int32_t session, int32_t index,
-                                                                    int32_t attribute,
-                                                                    int32_t size, char *buffer);
+                                                                    int32_t attribute, int32_t size,
+                                                                    char *buffer);
 /* Integer attribute QXMODINST_ATTR_INDEX of device index into *value. */
 QXMODINST_API int32_t qxModInst_GetInstalledDeviceAttributeViInt32(int32_t session, int32_t index,
                                                                    int32_t attribute,

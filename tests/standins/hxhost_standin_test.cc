@@ -20,7 +20,9 @@ class PStr {
   unsigned char bytes_[256] = {};
 };
 
-unsigned char *Bytes(HxHandle h) { return static_cast<unsigned char *>(*h); }
+unsigned char *Bytes(HxHandle h) {
+  return static_cast<unsigned char *>(*h);
+}
 
 int32_t Int32At(HxHandle h, size_t offset) {
   int32_t value;
@@ -190,8 +192,7 @@ TEST_F(HostVariants, AbsentAttributeAnswers90AndLeavesOutputUntouched) {
   HxVariantRef properties = hxhost_variant_new();
   ASSERT_EQ(hxhost_variant_set_u32(properties, "displayFilter", 0x1000), kHostOk);
   uint32_t value = 0xDEADBEEF;
-  EXPECT_EQ(HxVariantPStrGetUI32Attr(&properties, PStr("typeClass"), &value),
-            kHostAttributeAbsent);
+  EXPECT_EQ(HxVariantPStrGetUI32Attr(&properties, PStr("typeClass"), &value), kHostAttributeAbsent);
   EXPECT_EQ(value, 0xDEADBEEF);
   HxHandle text = reinterpret_cast<HxHandle>(0x5a5a);
   EXPECT_EQ(HxVariantPStrGetStringAttr(&properties, PStr("typeClass"), &text),
@@ -206,8 +207,7 @@ TEST_F(HostVariants, AbsentAttributeAnswers90AndLeavesOutputUntouched) {
   // A control without properties has a null variant: everything is absent.
   HxVariantRef none = nullptr;
   value = 17;
-  EXPECT_EQ(HxVariantPStrGetUI32Attr(&none, PStr("displayFilter"), &value),
-            kHostAttributeAbsent);
+  EXPECT_EQ(HxVariantPStrGetUI32Attr(&none, PStr("displayFilter"), &value), kHostAttributeAbsent);
   EXPECT_EQ(value, 17u);
   EXPECT_EQ(hxhost_handles_outstanding(), 0);
   EXPECT_EQ(hxhost_bad_argument_count(), 0u);
@@ -291,9 +291,8 @@ TEST_F(HostStrings, PStrCmpComparesLengthAndBytesExactly) {
     bool equal;
   };
   const Case cases[] = {
-      {"IVI", "IVI", true},  {"IVI", "ivi", false}, {"IVI", "IVIX", false},
-      {"IV", "IVI", false},  {"", "", true},        {"", "IVI", false},
-      {"VISA", "IVI", false},
+      {"IVI", "IVI", true}, {"IVI", "ivi", false}, {"IVI", "IVIX", false}, {"IV", "IVI", false},
+      {"", "", true},       {"", "IVI", false},    {"VISA", "IVI", false},
   };
   for (const Case &c : cases) {
     const int32_t result = PStrCmp(PStr(c.a), PStr(c.b));

@@ -55,7 +55,8 @@ TEST(HostThreads, ConcurrentCallersLeaveExactAccounts) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      for (int round = 0; round < kRounds; ++round) NameRound(nameAttr, groupAttr, round, &failures[t]);
+      for (int round = 0; round < kRounds; ++round)
+        NameRound(nameAttr, groupAttr, round, &failures[t]);
     });
   }
   // Meanwhile a request thread reads the host's session lists.

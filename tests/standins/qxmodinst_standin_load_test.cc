@@ -75,7 +75,8 @@ std::string SonameOf(const char *path) {
          at += sizeof(Elf64_Dyn)) {
       Elf64_Dyn entry;
       if (!read(at, &entry)) return "<bad dynamic>";
-      if (entry.d_tag == DT_SONAME) return std::string(bytes.c_str() + strings.sh_offset + entry.d_un.d_val);
+      if (entry.d_tag == DT_SONAME)
+        return std::string(bytes.c_str() + strings.sh_offset + entry.d_un.d_val);
     }
   }
   return "<no soname>";
@@ -108,9 +109,9 @@ TEST(LoadedBuilds, BothBuildsAreNamedAndSonamedLibqxmodinst) {
 class Environment : public ::testing::Test {
  protected:
   void TearDown() override {
-    for (const char *name : {"QXMODINST_DEVICES", "QXMODINST_OPEN_DELAY_MS", "QXMODINST_OPEN_STATUS",
-                             "QXMODINST_CLOSE_STATUS", "QXMODINST_ATTRIBUTE_STATUS",
-                             "QXMODINST_OPEN_ZERO_SESSION"}) {
+    for (const char *name :
+         {"QXMODINST_DEVICES", "QXMODINST_OPEN_DELAY_MS", "QXMODINST_OPEN_STATUS",
+          "QXMODINST_CLOSE_STATUS", "QXMODINST_ATTRIBUTE_STATUS", "QXMODINST_OPEN_ZERO_SESSION"}) {
       unsetenv(name);
     }
   }

@@ -119,7 +119,8 @@ TEST_F(DiscoverySessions, EachSessionKeepsTheDevicesItWasOpenedWith) {
   EXPECT_EQ(qxModInst_CloseInstalledDevicesSession(older), QXMODINST_ERROR_INVALID_SESSION);
   EXPECT_EQ(qxModInst_CloseInstalledDevicesSession(0), QXMODINST_ERROR_INVALID_SESSION);
   EXPECT_EQ(Read(newer, 0, kName), "PXI1Slot2");
-  EXPECT_EQ(Read(older, 0, kName), "<status " + std::to_string(QXMODINST_ERROR_INVALID_SESSION) + ">");
+  EXPECT_EQ(Read(older, 0, kName),
+            "<status " + std::to_string(QXMODINST_ERROR_INVALID_SESSION) + ">");
   const qxmodinst_standin_counters counters = Counters();
   EXPECT_EQ(counters.opens, 2);
   EXPECT_EQ(counters.closes, 3);
@@ -300,6 +301,17 @@ TEST_F(DiscoveryFile, MissingFileMeansNoDevicesAndAnErrorButNoFileMeansNoDevices
   Open(&count);
   EXPECT_EQ(count, 0);
   EXPECT_EQ(qxmodinst_standin_error_count(), 0);
+}
+
+TEST_F(DiscoveryFile, ShippedExampleFileListsItsThreeDevices) {
+  qxmodinst_standin_set_devices_file(QXMODINST_EXAMPLE_DEVICES);
+  int32_t count = 0;
+  const int32_t session = Open(&count);
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(Errors(), "");
+  EXPECT_EQ(Read(session, 2, kName), "PXI1Slot4");
+  EXPECT_EQ(Read(session, 2, kClass), "FGen");
+  EXPECT_EQ(Read(session, 2, kPrefix), "niFgen");
 }
 
 TEST_F(DiscoveryControls, ConfiguredFailuresAnswerTheirStatusAndWriteNothing) {
