@@ -23,23 +23,32 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
 
-// The letter after the backslash of a two-byte escape, or 0 for none.
-char short_escape(unsigned char byte) {
-  switch (byte) {
-    case '\b': return 'b';
-    case '\t': return 't';
-    case '\n': return 'n';
-    case '\f': return 'f';
-    case '\r': return 'r';
-    case '"': return '"';
-    case '\\': return '\\';
-    default: return 0;
+// Per byte: how many bytes its escaped form takes, and for two-byte escapes
+// the letter after the backslash. A table keeps the per-byte work of the
+// writer's two passes (measure, then write) to one lookup.
+constexpr int kByteValues = 256;
+struct EscapeTable {
+  unsigned char length[kByteValues];
+  char letter[kByteValues];
+};
+
+constexpr EscapeTable make_escape_table() {
+  EscapeTable table{};
+  for (int byte = 0; byte < kByteValues; ++byte) {
+    const bool unicode = byte < kFirstPrintable || byte == kDelete;
+    table.length[byte] = static_cast<unsigned char>(unicode ? kUnicodeEscapeLength : 1);
   }
+  const char two_byte[][2] = {{'\b', 'b'}, {'\t', 't'}, {'\n', 'n'}, {'\f', 'f'},
+                              {'\r', 'r'}, {'"', '"'},   {'\\', '\\'}};
+  for (const auto &escape : two_byte) {
+    const auto byte = static_cast<unsigned char>(escape[0]);
+    table.length[byte] = 2;
+    table.letter[byte] = escape[1];
+  }
+  return table;
 }
 
-bool needs_unicode_escape(unsigned char byte) {
-  return byte < kFirstPrintable || byte == kDelete;
-}
+constexpr EscapeTable kEscapes = make_escape_table();
 
 bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -52,11 +61,33 @@ bool container_is_empty(const char *cursor) {
   return *p == opening;
 }
 
+// A text to be written escaped, measured once. Most texts need no escape at
+// all, and those are then copied in one piece.
+struct Measured {
+  const char *raw;
+  std::size_t raw_length;
+  std::size_t escaped_length;
+};
+
+Measured measure(const char *text) {
+  std::size_t escaped = 0;
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+  for (; *p != 0; ++p) escaped += kEscapes.length[*p];
+  return Measured{text, static_cast<std::size_t>(p - reinterpret_cast<const unsigned char *>(text)),
+                  escaped};
+}
+
+char *write_measured(char *out, const Measured &text) {
+  if (text.escaped_length != text.raw_length) return json_write_escaped(out, text.raw);
+  std::memcpy(out, text.raw, text.raw_length);
+  return out + text.raw_length;
+}
+
 // What an insertion writes after its member name.
 struct Value {
   enum class Kind { kString, kInt, kEmptyObject };
   Kind kind;
-  const char *text;    // kString: the raw value; kInt: the digits
+  Measured text;       // kString: the raw value; kInt: the digits
   std::size_t length;  // bytes written for the value
 };
 
@@ -64,11 +95,11 @@ char *write_value(char *out, const Value &value) {
   switch (value.kind) {
     case Value::Kind::kString:
       *out++ = '"';
-      out = json_write_escaped(out, value.text);
+      out = write_measured(out, value.text);
       *out++ = '"';
       return out;
     case Value::Kind::kInt:
-      std::memcpy(out, value.text, value.length);
+      std::memcpy(out, value.text.raw, value.length);
       return out + value.length;
     case Value::Kind::kEmptyObject:
       *out++ = '{';
@@ -82,14 +113,15 @@ char *write_value(char *out, const Value &value) {
 // once, room is made once the buffer is big enough, and the tail moves once.
 char *insert(char *cursor, const char *name, const Value &value, const GrowHandler *grow) {
   if (cursor == nullptr) return nullptr;
-  const std::size_t name_length = name != nullptr ? json_escaped_length(name) + kNameOverhead : 0;
+  const Measured name_text = name != nullptr ? measure(name) : Measured{nullptr, 0, 0};
+  const std::size_t name_length = name != nullptr ? name_text.escaped_length + kNameOverhead : 0;
   const std::size_t n = name_length + value.length;
   for (int round = 0; round < kMaxGrowRounds; ++round) {
     if (char *gap = json_make_room(cursor, n)) {
       char *out = gap;
       if (name != nullptr) {
         *out++ = '"';
-        out = json_write_escaped(out, name);
+        out = write_measured(out, name_text);
         *out++ = '"';
         *out++ = ':';
       }
@@ -104,59 +136,51 @@ char *insert(char *cursor, const char *name, const Value &value, const GrowHandl
   return nullptr;
 }
 
-Value string_value(const char *text) {
-  return Value{Value::Kind::kString, text, json_escaped_length(text) + kStringOverhead};
-}
-
 char *add_string(char *cursor, const char *name, const char *value, const GrowHandler *grow) {
   if (value == nullptr) return nullptr;
-  return insert(cursor, name, string_value(value), grow);
+  const Measured text = measure(value);
+  return insert(cursor, name, Value{Value::Kind::kString, text, text.escaped_length + kStringOverhead},
+                grow);
 }
 
 char *add_int(char *cursor, const char *name, std::int32_t value, const GrowHandler *grow) {
   char digits[kIntTextSize];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  const Value v{Value::Kind::kInt, digits, static_cast<std::size_t>(result.ptr - digits)};
-  return insert(cursor, name, v, grow);
+  const auto length = static_cast<std::size_t>(result.ptr - digits);
+  return insert(cursor, name, Value{Value::Kind::kInt, {digits, length, length}, length}, grow);
 }
 
 char *open_object(char *cursor, const char *name, const GrowHandler *grow) {
-  return insert(cursor, name, Value{Value::Kind::kEmptyObject, nullptr, kEmptyObjectLength}, grow);
+  return insert(cursor, name, Value{Value::Kind::kEmptyObject, {nullptr, 0, 0}, kEmptyObjectLength},
+                grow);
 }
 
 }  // namespace
 
 std::size_t json_escaped_length(const char *text) noexcept {
-  if (text == nullptr) return 0;
-  std::size_t length = 0;
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; ++p) {
-    if (short_escape(*p) != 0) {
-      length += 2;
-    } else if (needs_unicode_escape(*p)) {
-      length += kUnicodeEscapeLength;
-    } else {
-      length += 1;
-    }
-  }
-  return length;
+  return text != nullptr ? measure(text).escaped_length : 0;
 }
 
 char *json_write_escaped(char *destination, const char *text) noexcept {
   if (text == nullptr) return destination;
   char *out = destination;
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; ++p) {
-    if (const char letter = short_escape(*p)) {
-      *out++ = '\\';
-      *out++ = letter;
-    } else if (needs_unicode_escape(*p)) {
-      *out++ = '\\';
-      *out++ = 'u';
-      *out++ = '0';
-      *out++ = '0';
-      *out++ = kHexDigits[*p >> 4];
-      *out++ = kHexDigits[*p & 0x0F];
-    } else {
-      *out++ = static_cast<char>(*p);
+    switch (kEscapes.length[*p]) {
+      case 1:
+        *out++ = static_cast<char>(*p);
+        break;
+      case 2:
+        *out++ = '\\';
+        *out++ = kEscapes.letter[*p];
+        break;
+      default:
+        *out++ = '\\';
+        *out++ = 'u';
+        *out++ = '0';
+        *out++ = '0';
+        *out++ = kHexDigits[*p >> 4];
+        *out++ = kHexDigits[*p & 0x0F];
+        break;
     }
   }
   return out;
