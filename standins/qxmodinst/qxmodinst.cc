@@ -295,10 +295,20 @@ __attribute__((destructor)) void ReleaseAtUnload() {
   Guarded([] { Library::Instance().ReleaseMemory(); });
 }
 
+// The one way the controls change a setting: under the library's lock, with
+// no exception escaping.
+template <typename Field, typename Value>
+void SetSetting(Field Settings::*field, Value value) {
+  Guarded(
+      [&] { Library::Instance().Configure([&](Settings &settings) { settings.*field = value; }); });
+}
+
 }  // namespace
 }  // namespace qxmodinst
 
 using qxmodinst::Library;
+using qxmodinst::SetSetting;
+using qxmodinst::Settings;
 
 extern "C" {
 
@@ -340,40 +350,27 @@ void qxmodinst_standin_reset(void) {
 }
 
 void qxmodinst_standin_set_devices_file(const char *path) {
-  Guarded([&] {
-    Library::Instance().Configure(
-        [&](qxmodinst::Settings &s) { s.devicesPath = path == nullptr ? "" : path; });
-  });
+  SetSetting(&Settings::devicesPath, path == nullptr ? "" : path);
 }
 
 void qxmodinst_standin_set_open_delay_ms(uint32_t milliseconds) {
-  Guarded([&] {
-    Library::Instance().Configure([&](qxmodinst::Settings &s) { s.openDelayMs = milliseconds; });
-  });
+  SetSetting(&Settings::openDelayMs, milliseconds);
 }
 
 void qxmodinst_standin_fail_open(int32_t status) {
-  Guarded([&] {
-    Library::Instance().Configure([&](qxmodinst::Settings &s) { s.openStatus = status; });
-  });
+  SetSetting(&Settings::openStatus, status);
 }
 
 void qxmodinst_standin_fail_close(int32_t status) {
-  Guarded([&] {
-    Library::Instance().Configure([&](qxmodinst::Settings &s) { s.closeStatus = status; });
-  });
+  SetSetting(&Settings::closeStatus, status);
 }
 
 void qxmodinst_standin_fail_attribute_reads(int32_t status) {
-  Guarded([&] {
-    Library::Instance().Configure([&](qxmodinst::Settings &s) { s.attributeStatus = status; });
-  });
+  SetSetting(&Settings::attributeStatus, status);
 }
 
 void qxmodinst_standin_open_gives_zero_session(int enabled) {
-  Guarded([&] {
-    Library::Instance().Configure([&](qxmodinst::Settings &s) { s.zeroSession = enabled != 0; });
-  });
+  SetSetting(&Settings::zeroSession, enabled != 0);
 }
 
 void qxmodinst_standin_get_counters(qxmodinst_standin_counters *counters) {
