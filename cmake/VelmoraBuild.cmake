@@ -26,6 +26,26 @@ function(velmora_version_script target script)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${script}")
 endfunction()
 
+# Exports exactly the functions named in a list file (one name per line, '#'
+# starts a comment) from a shared library: the version script is generated
+# from the list, so the list is the one place that names what leaves it.
+function(velmora_export_list target symbols_file)
+  set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}.map")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${symbols_file}")
+  file(STRINGS "${symbols_file}" lines)
+  set(globals "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "#.*" "" line "${line}")
+    string(STRIP "${line}" line)
+    if(line)
+      string(APPEND globals "    ${line};\n")
+    endif()
+  endforeach()
+  file(CONFIGURE OUTPUT "${script}"
+    CONTENT "{\n  global:\n${globals}  local:\n    *;\n};\n")
+  velmora_version_script(${target} "${script}")
+endfunction()
+
 # velmora_add_gtest(<name> SOURCES ... [LIBRARIES ...] [ENVIRONMENT ...]
 #                   [FILTER_GROUPS <filter> <env> ...])
 # Builds a GoogleTest executable and registers every test case as its own

@@ -1,0 +1,112 @@
+#include "plugin/bindings.h"
+
+#include "support/dynload.h"
+#include "support/status_record.h"
+
+namespace hx {
+
+EntrySlots slots;
+
+namespace {
+
+std::atomic<int32_t> modInstSession{0};
+std::atomic<void *> configHandle{nullptr};
+
+// Guards binding the discovery library and every open, close and use of the
+// discovery session (see SessionLock).
+std::mutex sessionMutex;
+
+// Owns a status record for the length of one binding; its text is released
+// unread, since the binding only needs the status.
+class ScopedStatusRecord {
+ public:
+  ScopedStatusRecord() : record_(status_record_make()) {}
+  ~ScopedStatusRecord() { status_release(&record_); }
+  ScopedStatusRecord(const ScopedStatusRecord &) = delete;
+  ScopedStatusRecord &operator=(const ScopedStatusRecord &) = delete;
+
+  StatusRecord *get() { return &record_; }
+  bool failed() const { return record_.code < 0; }
+
+ private:
+  StatusRecord record_;
+};
+
+template <class Fn>
+bool LookUp(void *library, const char *symbol, EntrySlot<Fn> &slot, StatusRecord *record) {
+  void *address = qxdynlib_symbol(library, symbol, record);
+  if (address == nullptr) return false;
+  slot.set(reinterpret_cast<Fn>(address));
+  return true;
+}
+
+void ClearDiscoverySlots() {
+  slots.qxModInst_OpenInstalledDevicesSession.set(nullptr);
+  slots.qxModInst_GetInstalledDeviceAttributeViString.set(nullptr);
+  slots.qxModInst_GetInstalledDeviceAttributeViInt32.set(nullptr);
+  slots.qxModInst_CloseInstalledDevicesSession.set(nullptr);
+  slots.qxModInst_IsConfigurationCurrent.set(nullptr);
+}
+
+}  // namespace
+
+int32_t GetModInstSession() { return modInstSession.load(std::memory_order_acquire); }
+void SetModInstSession(int32_t session) {
+  modInstSession.store(session, std::memory_order_release);
+}
+
+void *GetConfigHandle() { return configHandle.load(std::memory_order_acquire); }
+void SetConfigHandle(void *handle) { configHandle.store(handle, std::memory_order_release); }
+
+SessionLock::SessionLock() : guard_(sessionMutex) {}
+
+int32_t BindModInstLibrary(const SessionLock &) {
+  if (GetModInstSession() != 0) return 0;
+
+  ScopedStatusRecord record;
+  void *library = qxdynlib_load(QXMODINST_LIBRARY_NAME, kModInstLoadMode, record.get());
+  if (record.failed()) return kBindFailed;
+
+  StatusRecord *r = record.get();
+  const bool found =
+      LookUp(library, "qxModInst_OpenInstalledDevicesSession",
+             slots.qxModInst_OpenInstalledDevicesSession, r) &&
+      LookUp(library, "qxModInst_GetInstalledDeviceAttributeViString",
+             slots.qxModInst_GetInstalledDeviceAttributeViString, r) &&
+      LookUp(library, "qxModInst_GetInstalledDeviceAttributeViInt32",
+             slots.qxModInst_GetInstalledDeviceAttributeViInt32, r) &&
+      LookUp(library, "qxModInst_CloseInstalledDevicesSession",
+             slots.qxModInst_CloseInstalledDevicesSession, r) &&
+      LookUp(library, "qxModInst_IsConfigurationCurrent", slots.qxModInst_IsConfigurationCurrent,
+             r);
+  if (!found || record.failed()) {
+    // Nothing may be left pointing into the library we are about to unload:
+    // the workers call through the open slot whenever it is filled.
+    ClearDiscoverySlots();
+    qxdynlib_unload(library);
+    SetModInstSession(0);
+    return kBindFailed;
+  }
+
+  // Whatever session the library hands out is the session, even 0: callers
+  // pass on what the library answers for it.
+  int32_t session = 0;
+  int32_t count = 0;
+  slots.qxModInst_OpenInstalledDevicesSession.get()(QXMODINST_DRIVER_NAME, &session, &count);
+  SetModInstSession(session);
+  return 0;
+}
+
+void CloseModInstSession(const SessionLock &) {
+  const int32_t session = GetModInstSession();
+  if (session == 0) return;
+  if (auto close = slots.qxModInst_CloseInstalledDevicesSession.get()) close(session);
+  SetModInstSession(0);
+}
+
+int32_t EnsureConfigLibrary() { return 0; }
+int32_t EnsureVisaLibrary() { return 0; }
+bool IsConfigLibraryBound() { return false; }
+bool IsVisaLibraryBound() { return false; }
+
+}  // namespace hx

@@ -1,0 +1,241 @@
+// The plug-in's IviIni_* exports. Twelve of them forward to the configuration
+// library and three to the VISA library when those are bound (never on this
+// platform, where they answer 0 and write nothing); four serve installed
+// modular instruments from the discovery library.
+#include <cstdint>
+
+#include "plugin/bindings.h"
+#include "velmora/velmora_hx.h"
+#include "plugin/guarded.h"
+
+namespace hx {
+namespace {
+
+// Failure answered by an export that cannot finish for a reason the design
+// does not foresee (an exception inside the plug-in).
+constexpr int32_t kUnexpectedFailure = -1;
+
+// The forwarding pattern: make sure the library is bound, then call its entry
+// of the same name with the caller's arguments unchanged and answer what it
+// answers. Unbound, the status of the binding step is the answer.
+template <class Fn, class... Args>
+int32_t ForwardToConfig(const EntrySlot<Fn> &slot, Args... args) {
+  const int32_t status = EnsureConfigLibrary();
+  if (status != 0) return status;
+  if (!IsConfigLibraryBound()) return status;
+  Fn fn = slot.get();
+  return fn != nullptr ? fn(args...) : status;
+}
+
+template <class Fn, class... Args>
+int32_t ForwardToVisa(const EntrySlot<Fn> &slot, Args... args) {
+  const int32_t status = EnsureVisaLibrary();
+  if (status != 0) return status;
+  if (!IsVisaLibraryBound()) return status;
+  Fn fn = slot.get();
+  return fn != nullptr ? fn(args...) : status;
+}
+
+// Reads one string attribute of an installed device into the caller's
+// buffer, which must hold the whole value: these exports take no size. The
+// library is asked for the size the value needs and then writes at most that
+// many bytes; the plug-in itself never reads the buffer.
+int32_t ReadDeviceAttribute(uint32_t index, int32_t attribute, char *buffer, bool answerRead) {
+  SessionLock lock;
+  const int32_t bound = BindModInstLibrary(lock);
+  if (bound != 0) return bound;
+  auto read = slots.qxModInst_GetInstalledDeviceAttributeViString.get();
+  if (read == nullptr) return kBindFailed;
+  const int32_t session = GetModInstSession();
+  const auto device = static_cast<int32_t>(index);
+  const int32_t size = read(session, device, attribute, 0, nullptr);
+  // A null buffer gets the size query again rather than a write through null.
+  const int32_t status = buffer != nullptr ? read(session, device, attribute, size, buffer)
+                                           : read(session, device, attribute, 0, nullptr);
+  return answerRead ? status : bound;
+}
+
+}  // namespace
+}  // namespace hx
+
+using hx::slots;
+
+extern "C" {
+
+int32_t IviIni_OpenIniFile(const char *path, void **handle) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    const int32_t status = hx::EnsureConfigLibrary();
+    if (status != 0) return status;
+    hx::SessionLock lock;
+    if (auto open = slots.cfgOpenIniFile.get()) open(path, handle);
+    hx::BindModInstLibrary(lock);
+    return status;
+  });
+}
+
+int32_t IviIni_CloseIniFile(void *handle, uint8_t save) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    const int32_t status = hx::EnsureConfigLibrary();
+    {
+      // The discovery session closes first, whatever the configuration
+      // library answers afterwards.
+      hx::SessionLock lock;
+      hx::CloseModInstSession(lock);
+    }
+    if (status != 0 || !hx::IsConfigLibraryBound()) return status;
+    auto close = slots.cfgCloseIniFile.get();
+    return close != nullptr ? close(handle, static_cast<int8_t>(save)) : status;
+  });
+}
+
+int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    uint8_t configChanged = 0;
+    uint16_t devicesCurrent = 1;
+    uint16_t visaChanged = 0;
+    const int32_t status = hx::EnsureConfigLibrary();
+    if (status != 0) return status;
+    {
+      hx::SessionLock lock;
+      hx::BindModInstLibrary(lock);
+      hx::EnsureVisaLibrary();
+      if (auto fn = slots.cfgConfigurationChanged.get()) fn(handle, &configChanged);
+      // Asked also without a session: the library then answers for session 0.
+      if (auto fn = slots.qxModInst_IsConfigurationCurrent.get()) {
+        fn(hx::GetModInstSession(), &devicesCurrent);
+      }
+    }
+    if (auto fn = slots.visaResourcesChanged.get()) fn(&visaChanged);
+    if (changed != nullptr) {
+      *changed = (configChanged != 0 || devicesCurrent == 0 || visaChanged != 0) ? 1 : 0;
+    }
+    return status;
+  });
+}
+
+int32_t IviIni_ReloadConfiguration(void *handle) {
+  return hx::Guarded(hx::kUnexpectedFailure,
+                     [&] { return hx::ForwardToConfig(slots.cfgReloadConfiguration, handle); });
+}
+
+int32_t IviIni_GetNumberOfLogicalNames(void *handle, int32_t *count) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&]() -> int32_t {
+    if (!hx::IsConfigLibraryBound()) return 0;
+    auto fn = slots.cfgGetNumberOfLogicalNames.get();
+    return fn != nullptr ? fn(handle, count) : 0;
+  });
+}
+
+int32_t IviIni_GetNthLogicalName(void *handle, uint32_t index,
+                                                   const char **name) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToConfig(slots.cfgGetNthLogicalName, handle, index, name);
+  });
+}
+
+int32_t IviIni_GetLogicalNameVI(void *handle, const char *name, char *buffer,
+                                                  uint32_t size) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToConfig(slots.cfgGetLogicalNameVI, handle, name, buffer, size);
+  });
+}
+
+int32_t IviIni_GetVIDriver(void *handle, const char *name, char *buffer,
+                                             uint32_t size) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToConfig(slots.cfgGetVIDriver, handle, name, buffer, size);
+  });
+}
+
+int32_t IviIni_GetDriverClass(void *handle, const char *name, char *buffer,
+                                                uint32_t size) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToConfig(slots.cfgGetDriverClass, handle, name, buffer, size);
+  });
+}
+
+int32_t IviIni_GetDriverClassCount(void *handle, const char *name,
+                                                     int32_t *count) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToConfig(slots.cfgGetDriverClassCount, handle, name, count);
+  });
+}
+
+int32_t IviIni_GetDriverClassByIndex(void *handle, const char *name,
+                                                       int32_t index, char *buffer,
+                                                       uint32_t size) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToConfig(slots.cfgGetDriverClassByIndex, handle, name, index, buffer,
+                               size);
+  });
+}
+
+int32_t IviIni_GetDriverPrefix(void *handle, const char *name, char *buffer,
+                                                 uint32_t size) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToConfig(slots.cfgGetDriverPrefix, handle, name, buffer, size);
+  });
+}
+
+int32_t IviIni_GetNumberOfVisaNames(int32_t *count, char *buffer,
+                                                      uint32_t *list) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToVisa(slots.visaGetNumberOfVisaNames, count, buffer, list);
+  });
+}
+
+int32_t IviIni_GetNextVisaName(uint32_t list, char *buffer) {
+  return hx::Guarded(hx::kUnexpectedFailure,
+                     [&] { return hx::ForwardToVisa(slots.visaGetNextVisaName, list, buffer); });
+}
+
+int32_t IviIni_CloseVisaNameList(uint32_t list) {
+  return hx::Guarded(hx::kUnexpectedFailure,
+                     [&] { return hx::ForwardToVisa(slots.visaCloseVisaNameList, list); });
+}
+
+int32_t IviIni_GetNumberOfModularInstruments(void * /*handle*/,
+                                                               int32_t *count) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&]() -> int32_t {
+    // The count comes from a fresh session, which also makes the session
+    // reflect the devices installed now.
+    hx::SessionLock lock;
+    const int32_t session = hx::GetModInstSession();
+    if (session == 0) return 0;
+    auto close = slots.qxModInst_CloseInstalledDevicesSession.get();
+    auto open = slots.qxModInst_OpenInstalledDevicesSession.get();
+    if (close == nullptr || open == nullptr) return 0;
+    const int32_t closed = close(session);
+    if (closed != 0) return closed;
+    hx::SetModInstSession(0);
+    int32_t fresh = 0;
+    int32_t ignored = 0;
+    const int32_t opened = open(QXMODINST_DRIVER_NAME, &fresh, count != nullptr ? count : &ignored);
+    if (opened != 0) return opened;
+    hx::SetModInstSession(fresh);
+    return 0;
+  });
+}
+
+int32_t IviIni_GetModularInstrumentName(void * /*handle*/, uint32_t index,
+                                                          char *buffer) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ReadDeviceAttribute(index, kModInstAttrName, buffer, /*answerRead=*/false);
+  });
+}
+
+int32_t IviIni_GetModularInstrumentClass(void * /*handle*/, uint32_t index,
+                                                           char *buffer) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ReadDeviceAttribute(index, kModInstAttrClass, buffer, /*answerRead=*/true);
+  });
+}
+
+int32_t IviIni_GetModularInstrumentPrefix(void * /*handle*/, uint32_t index,
+                                                            char *buffer) {
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ReadDeviceAttribute(index, kModInstAttrPrefix, buffer, /*answerRead=*/false);
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,171 @@
+/*
+ * libvelmora_hx: the Hexaflow I/O-name plug-in.
+ *
+ * The host loads this library into its own process and calls the four plug-in
+ * entries below on any of its threads. The library in turn calls functions
+ * that the host exports (memory manager, length-prefixed strings, variant
+ * attributes, open sessions); they stay undefined in libvelmora_hx.so and
+ * resolve against the host process when it is loaded.
+ *
+ * Conventions
+ * - Every function answers a signed 32-bit status; 0 is success.
+ * - Handles are host handles: a pointer to a pointer to a block that the host
+ *   allocated. A handle that the plug-in stores at an output address belongs
+ *   to the caller from then on; every other handle the plug-in allocates it
+ *   disposes of before it returns.
+ * - Strings passed in are length-prefixed (one length byte, then the bytes)
+ *   where the type is ConstPStr, NUL-terminated where it is char *.
+ * - No call raises an exception or keeps a lock when it returns. Requests are
+ *   serialised inside the plug-in; slow discovery runs on detached worker
+ *   threads that a request never waits for longer than 100 ms.
+ * - The library stays mapped after the host unloads it, because a worker may
+ *   still be running.
+ */
+#ifndef VELMORA_VELMORA_HX_H
+#define VELMORA_VELMORA_HX_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(VELMORA_HX_BUILDING)
+#define VELMORA_HX_API __attribute__((visibility("default")))
+#else
+#define VELMORA_HX_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Host data forms ---------------------------------------------------- */
+
+typedef void **HxHandle;              /* host handle: *h is the block         */
+typedef const unsigned char *ConstPStr; /* length-prefixed string             */
+typedef void *HxVariantRef;           /* 8-byte slot referring to a variant   */
+
+/* ---- Statuses of GetIOControlNames -------------------------------------- */
+
+enum {
+  VELMORA_HX_OK = 0,
+  VELMORA_HX_BINDING = 2,       /* libraries still being bound; ask again     */
+  VELMORA_HX_REFUSED = 5,       /* control class is not "IVI", or bad mode    */
+  VELMORA_HX_OUT_OF_MEMORY = 6, /* memory ran out while building the result   */
+  VELMORA_HX_HOST_FAILURE = 7   /* another host call failed building it       */
+};
+
+/* Refresh modes of GetIOControlNames. */
+enum {
+  VELMORA_HX_REFRESH_CHANGED = 0, /* rebuild what changed (discovery at most
+                                     once per 20 seconds)                    */
+  VELMORA_HX_REFRESH_FULL = 1,    /* rebuild everything                      */
+  VELMORA_HX_CACHED_ONLY = 2      /* answer from the cached lists            */
+};
+
+/* ---- Plug-in entries ---------------------------------------------------- */
+
+/*
+ * Builds the list of names to offer in an I/O-name control.
+ *
+ * appContext  host context, passed on to GetIOControlOpenSessionsEx.
+ * ioClass     the control's class; only "IVI" is served (null: refused).
+ * reserved    not read.
+ * names       receives the result handle: int32 count at offset 0, padding,
+ *             then one variant per entry at offset 8 + 8*i, each with "n"
+ *             (name), "g" = 1123 for open sessions, "id" = -1 for separators,
+ *             7 for the "<Searching for more>" marker (6 on the entry before
+ *             it), and two tail entries with "id" 3 and 2. The count is
+ *             written only when the whole result succeeded.
+ * properties  the control's properties: "displayFilter" bit 0x1000 offers
+ *             IVI and modular-instrument names, bit 0x2000 VISA names;
+ *             "typeClass" narrows IVI names to one class ("Ivi" or empty:
+ *             all).
+ * mode        VELMORA_HX_REFRESH_CHANGED, _FULL or VELMORA_HX_CACHED_ONLY. The
+ *             first request after binding always runs as a full refresh.
+ *
+ * Answers 0 with the handle at *names; 2 while the libraries are being bound
+ * (names untouched); 5 for a class other than "IVI" or an unknown mode (names
+ * untouched); 6 or 7 when building the result failed (*names then holds the
+ * partial handle with count 0, or null); or the host's failure status from
+ * the open-session query (names untouched). A null names address answers 7.
+ */
+VELMORA_HX_API int32_t GetIOControlNames(uint32_t appContext, ConstPStr ioClass, void *reserved,
+                                         HxHandle *names, HxVariantRef properties, uint32_t mode);
+
+/*
+ * Stores at *items a new 32-byte handle of two right-click menu items ("id" 6
+ * and 7, both "f" 2) and answers 0. With bit 0 or bit 3 of flags set it
+ * answers 0 and writes nothing; with a null items address it answers 1; when
+ * the handle cannot be allocated it stores null and answers 6.
+ */
+VELMORA_HX_API int32_t GetIOControlRtClickMenuItems(uintptr_t a1, uintptr_t a2, uintptr_t a3,
+                                                    uintptr_t a4, uintptr_t a5, uint32_t flags,
+                                                    HxHandle *items);
+
+/* Closes the installed-devices session the plug-in holds open; answers 0.
+   The argument is not used. */
+VELMORA_HX_API int32_t ReleasingAppRef(void *appRef);
+
+/* Answers the plug-in interface number, 4. */
+VELMORA_HX_API int32_t GetInfo(void);
+
+/* ---- Configuration wrappers --------------------------------------------- */
+/*
+ * These bear the names and arguments of libvelmora's functions and forward
+ * to a configuration library when one is bound. None is bound on this
+ * platform: they answer 0 and write none of their outputs.
+ *
+ * IviIni_OpenIniFile additionally binds libqxmodinst.so and opens the
+ * installed-devices session; IviIni_CloseIniFile closes that session first.
+ * IviIni_ConfigurationChanged writes 1 to *changed when the discovery library
+ * reports that the installed devices changed since the session was opened,
+ * otherwise 0 (nothing when changed is null).
+ */
+VELMORA_HX_API int32_t IviIni_OpenIniFile(const char *path, void **handle);
+VELMORA_HX_API int32_t IviIni_CloseIniFile(void *handle, uint8_t save);
+VELMORA_HX_API int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed);
+VELMORA_HX_API int32_t IviIni_ReloadConfiguration(void *handle);
+VELMORA_HX_API int32_t IviIni_GetNumberOfLogicalNames(void *handle, int32_t *count);
+VELMORA_HX_API int32_t IviIni_GetNthLogicalName(void *handle, uint32_t index, const char **name);
+VELMORA_HX_API int32_t IviIni_GetLogicalNameVI(void *handle, const char *name, char *buffer,
+                                               uint32_t size);
+VELMORA_HX_API int32_t IviIni_GetVIDriver(void *handle, const char *name, char *buffer,
+                                          uint32_t size);
+VELMORA_HX_API int32_t IviIni_GetDriverClass(void *handle, const char *name, char *buffer,
+                                             uint32_t size);
+VELMORA_HX_API int32_t IviIni_GetDriverClassCount(void *handle, const char *name, int32_t *count);
+VELMORA_HX_API int32_t IviIni_GetDriverClassByIndex(void *handle, const char *name, int32_t index,
+                                                    char *buffer, uint32_t size);
+VELMORA_HX_API int32_t IviIni_GetDriverPrefix(void *handle, const char *name, char *buffer,
+                                              uint32_t size);
+
+/* VISA wrappers: forward to a VISA library when bound (never here: 0, nothing
+   written). Name buffers are 256 bytes. */
+VELMORA_HX_API int32_t IviIni_GetNumberOfVisaNames(int32_t *count, char *buffer, uint32_t *list);
+VELMORA_HX_API int32_t IviIni_GetNextVisaName(uint32_t list, char *buffer);
+VELMORA_HX_API int32_t IviIni_CloseVisaNameList(uint32_t list);
+
+/*
+ * Installed modular instruments, from libqxmodinst.so. The handle argument is
+ * ignored.
+ *
+ * IviIni_GetNumberOfModularInstruments: without an open session answers 0 and
+ * writes nothing; otherwise closes and reopens the session, writes the device
+ * count and answers 0, or answers the library's failing status.
+ *
+ * The three attribute functions bind the library if needed (answering -1 when
+ * it cannot be bound, buffer untouched) and read the device's name, class or
+ * prefix into buffer, which must hold the whole value: there is no size
+ * argument. The class function answers the library's status of the read; the
+ * name and prefix functions answer 0 once the library is bound.
+ */
+VELMORA_HX_API int32_t IviIni_GetNumberOfModularInstruments(void *handle, int32_t *count);
+VELMORA_HX_API int32_t IviIni_GetModularInstrumentName(void *handle, uint32_t index, char *buffer);
+VELMORA_HX_API int32_t IviIni_GetModularInstrumentClass(void *handle, uint32_t index, char *buffer);
+VELMORA_HX_API int32_t IviIni_GetModularInstrumentPrefix(void *handle, uint32_t index,
+                                                         char *buffer);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELMORA_VELMORA_HX_H */

@@ -1,0 +1,168 @@
+#include "plugin/master_lists.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "plugin/immortal.h"
+
+namespace hx {
+namespace {
+
+// Size of the name buffers that the configuration and VISA entries fill.
+constexpr uint32_t kEntryTextSize = 256;
+
+Immortal<NameList> theIviMasterList;
+Immortal<NameList> theModInstrMasterList;
+Immortal<ResourceList> theVisaMasterList;
+
+// A 256-byte buffer for the configuration and VISA entries to fill; the text
+// ends at the first NUL or at the end of the buffer, whichever comes first, so
+// an entry that fills all of it is not read past.
+class EntryText {
+ public:
+  char *data() { return bytes_; }
+  std::string str() const { return std::string(bytes_, strnlen(bytes_, sizeof bytes_)); }
+
+ private:
+  char bytes_[kEntryTextSize] = {};
+};
+
+// Reads one string attribute of an installed device whole: the library is
+// asked for the size the value needs and writes into a buffer of that size.
+std::string ReadDeviceText(qxModInst_GetInstalledDeviceAttributeViString_t read, int32_t session,
+                           int32_t index, int32_t attribute) {
+  const int32_t size = read(session, index, attribute, 0, nullptr);
+  if (size <= 0) return std::string();
+  std::string text(static_cast<size_t>(size), '\0');
+  read(session, index, attribute, size, text.data());
+  text.resize(strnlen(text.data(), text.size()));
+  return text;
+}
+
+}  // namespace
+
+NameList &iviMasterList() { return theIviMasterList.get(); }
+NameList &modInstrMasterList() { return theModInstrMasterList.get(); }
+ResourceList &visaMasterList() { return theVisaMasterList.get(); }
+
+int32_t BuildIviMasterList() {
+  NameList built;
+  if (GetConfigHandle() == nullptr) {
+    if (auto open = slots.cfgOpenIniFile.get()) {
+      void *handle = nullptr;
+      const int32_t status = open(nullptr, &handle);
+      if (status != 0) return status;
+      SetConfigHandle(handle);
+    }
+  }
+  void *const config = GetConfigHandle();
+
+  auto countNames = slots.cfgGetNumberOfLogicalNames.get();
+  if (countNames == nullptr) {
+    iviMasterList().swap(built);
+    return 0;
+  }
+  int32_t count = 0;
+  const int32_t counted = countNames(config, &count);
+  if (counted != 0) return counted;
+
+  int32_t lastStatus = 0;
+  for (int32_t i = 1; i <= count; ++i) {
+    const char *name = nullptr;
+    lastStatus = 0;
+    if (auto nth = slots.cfgGetNthLogicalName.get()) {
+      lastStatus = nth(config, static_cast<uint32_t>(i), &name);
+    }
+    // Without a name there is nothing to offer for this index.
+    if (lastStatus != 0 || name == nullptr) continue;
+
+    // Each step feeds the next; a name the store cannot resolve simply ends
+    // up with an empty class and prefix.
+    EntryText session, driver, driverClass, prefix;
+    if (auto fn = slots.cfgGetLogicalNameVI.get()) fn(config, name, session.data(), kEntryTextSize);
+    if (auto fn = slots.cfgGetVIDriver.get()) fn(config, session.data(), driver.data(), kEntryTextSize);
+    if (auto fn = slots.cfgGetDriverClass.get()) {
+      fn(config, driver.data(), driverClass.data(), kEntryTextSize);
+    }
+    if (auto fn = slots.cfgGetDriverPrefix.get()) {
+      fn(config, driver.data(), prefix.data(), kEntryTextSize);
+    }
+    built.push_back(NameEntry{name, false, driverClass.str(), prefix.str()});
+  }
+  if (lastStatus != 0) return lastStatus;
+  iviMasterList().swap(built);
+  return 0;
+}
+
+int32_t BuildModInstrMasterList(const SessionLock &) {
+  int32_t count = 0;
+  if (auto open = slots.qxModInst_OpenInstalledDevicesSession.get()) {
+    // Every run replaces the session, so that it lists the devices installed
+    // now rather than when the previous session was opened.
+    const int32_t previous = GetModInstSession();
+    if (previous != 0) {
+      if (auto close = slots.qxModInst_CloseInstalledDevicesSession.get()) {
+        const int32_t closed = close(previous);
+        if (closed != 0) return closed;
+      }
+    }
+    SetModInstSession(0);
+    int32_t session = 0;
+    const int32_t opened = open(QXMODINST_DRIVER_NAME, &session, &count);
+    if (opened != 0) return opened;
+    SetModInstSession(session);
+  }
+
+  NameList &list = modInstrMasterList();
+  list.clear();
+  if (count <= 0) return 0;
+
+  const int32_t session = GetModInstSession();
+  auto read = slots.qxModInst_GetInstalledDeviceAttributeViString.get();
+  list.reserve(static_cast<size_t>(count));
+  for (int32_t index = 0; index < count; ++index) {
+    NameEntry entry;
+    if (read != nullptr) {
+      entry.name = ReadDeviceText(read, session, index, kModInstAttrName);
+      // The prefix stands for both the class and the prefix: it is what the
+      // "typeClass" filter of a control names for modular instruments.
+      entry.driverPrefix = ReadDeviceText(read, session, index, kModInstAttrPrefix);
+      entry.driverClass = entry.driverPrefix;
+    }
+    list.push_back(std::move(entry));
+  }
+  return 0;
+}
+
+int32_t BuildVisaMasterList() {
+  ResourceList built;
+  auto first = slots.visaGetNumberOfVisaNames.get();
+  if (first == nullptr) {
+    visaMasterList().swap(built);
+    return 0;
+  }
+  int32_t count = 0;
+  uint32_t findList = 0;
+  EntryText name;
+  const int32_t started = first(&count, name.data(), &findList);
+  if (started != 0) return started;
+  built.push_back(ResourceEntry{name.str(), false});
+
+  for (int32_t i = 1; i < count; ++i) {
+    EntryText next;
+    if (auto fn = slots.visaGetNextVisaName.get()) {
+      const int32_t status = fn(findList, next.data());
+      if (status != 0) {
+        if (auto close = slots.visaCloseVisaNameList.get()) close(findList);
+        return status;
+      }
+    }
+    built.push_back(ResourceEntry{next.str(), false});
+  }
+  if (auto close = slots.visaCloseVisaNameList.get()) close(findList);
+  visaMasterList().swap(built);
+  return 0;
+}
+
+}  // namespace hx
