@@ -1,0 +1,229 @@
+#include "plugin_harness.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace hxtest {
+namespace {
+
+constexpr uint32_t kOpenSessionGroup = 1123;
+constexpr int32_t kBinding = 2;
+constexpr uint32_t kModeChanged = 0;
+constexpr auto kPatience = std::chrono::seconds(10);
+constexpr auto kPollInterval = std::chrono::milliseconds(5);
+
+template <class Fn>
+void Resolve(void *library, const char *name, Fn &fn) {
+  fn = reinterpret_cast<Fn>(dlsym(library, name));
+  if (fn == nullptr) ADD_FAILURE() << "libvelmora_hx.so does not export " << name;
+}
+
+Plugin OpenPlugin() {
+  Plugin p{};
+  p.library = dlopen(PluginPath(), RTLD_NOW | RTLD_LOCAL);
+  if (p.library == nullptr) {
+    ADD_FAILURE() << "cannot load " << PluginPath() << ": " << dlerror();
+    std::abort();
+  }
+#define VELMORA_RESOLVE(name) Resolve(p.library, #name, p.name)
+  VELMORA_RESOLVE(GetIOControlNames);
+  VELMORA_RESOLVE(GetIOControlRtClickMenuItems);
+  VELMORA_RESOLVE(ReleasingAppRef);
+  VELMORA_RESOLVE(GetInfo);
+  VELMORA_RESOLVE(IviIni_OpenIniFile);
+  VELMORA_RESOLVE(IviIni_CloseIniFile);
+  VELMORA_RESOLVE(IviIni_ConfigurationChanged);
+  VELMORA_RESOLVE(IviIni_ReloadConfiguration);
+  VELMORA_RESOLVE(IviIni_GetNumberOfLogicalNames);
+  VELMORA_RESOLVE(IviIni_GetNthLogicalName);
+  VELMORA_RESOLVE(IviIni_GetLogicalNameVI);
+  VELMORA_RESOLVE(IviIni_GetVIDriver);
+  VELMORA_RESOLVE(IviIni_GetDriverClass);
+  VELMORA_RESOLVE(IviIni_GetDriverClassCount);
+  VELMORA_RESOLVE(IviIni_GetDriverClassByIndex);
+  VELMORA_RESOLVE(IviIni_GetDriverPrefix);
+  VELMORA_RESOLVE(IviIni_GetNumberOfVisaNames);
+  VELMORA_RESOLVE(IviIni_GetNextVisaName);
+  VELMORA_RESOLVE(IviIni_CloseVisaNameList);
+  VELMORA_RESOLVE(IviIni_GetNumberOfModularInstruments);
+  VELMORA_RESOLVE(IviIni_GetModularInstrumentName);
+  VELMORA_RESOLVE(IviIni_GetModularInstrumentClass);
+  VELMORA_RESOLVE(IviIni_GetModularInstrumentPrefix);
+#undef VELMORA_RESOLVE
+  return p;
+}
+
+std::optional<std::string> StringAttribute(HxVariantRef var, const char *name) {
+  const int32_t length = hxhost_variant_get_string(var, name, nullptr, 0);
+  if (length < 0) return std::nullopt;
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  hxhost_variant_get_string(var, name, text.data(), text.size());
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
+std::optional<uint32_t> U32Attribute(HxVariantRef var, const char *name) {
+  uint32_t value = 0;
+  if (hxhost_variant_get_u32(var, name, &value) != kHostOk) return std::nullopt;
+  return value;
+}
+
+bool Searching(HxHandle list) {
+  for (const ResultEntry &e : ReadList(list)) {
+    if (e.n && *e.n == "<Searching for more>") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+const char *PluginPath() { return VELMORA_HX_PATH; }
+
+const Plugin &LoadPlugin() {
+  static const Plugin plugin = OpenPlugin();
+  return plugin;
+}
+
+PStr::PStr(const std::string &text) : bytes_(text.size() + 1) {
+  bytes_[0] = static_cast<unsigned char>(text.size());
+  std::copy(text.begin(), text.end(), bytes_.begin() + 1);
+}
+
+ConstPStr IviClass() {
+  static const PStr ivi("IVI");
+  return ivi.get();
+}
+
+Properties::Properties(std::optional<uint32_t> displayFilter,
+                       std::optional<std::string> typeClass)
+    : variant_(hxhost_variant_new()) {
+  if (displayFilter) hxhost_variant_set_u32(variant_, "displayFilter", *displayFilter);
+  if (typeClass) hxhost_variant_set_string(variant_, "typeClass", typeClass->c_str());
+}
+
+Properties::~Properties() { hxhost_variant_dispose(variant_); }
+
+std::vector<ResultEntry> ReadList(HxHandle list) {
+  std::vector<ResultEntry> entries;
+  const int32_t count = hxhost_list_count(list);
+  for (int32_t i = 0; i < count; ++i) {
+    HxVariantRef var = hxhost_list_slot(list, i);
+    entries.push_back(ResultEntry{StringAttribute(var, "n"), U32Attribute(var, "g"),
+                                  U32Attribute(var, "id")});
+  }
+  return entries;
+}
+
+std::vector<std::string> RenderList(HxHandle list) {
+  std::vector<std::string> rendered;
+  for (const ResultEntry &e : ReadList(list)) {
+    std::string text = e.n.value_or("");
+    auto append = [&text](const std::string &part) {
+      if (!text.empty()) text += ' ';
+      text += part;
+    };
+    if (e.g) {
+      append(*e.g == kOpenSessionGroup ? "+g" : "+g=" + std::to_string(*e.g));
+    }
+    if (e.id) append("#" + std::to_string(static_cast<int32_t>(*e.id)));
+    if (!e.n && !e.g && !e.id) text = "(empty)";
+    rendered.push_back(text);
+  }
+  return rendered;
+}
+
+int32_t RequestUntilBound(const Plugin &plugin, HxHandle *names, HxVariantRef properties,
+                          uint32_t mode) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  for (;;) {
+    const int32_t status = plugin.GetIOControlNames(0, IviClass(), nullptr, names, properties,
+                                                    mode);
+    if (status != kBinding) return status;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "the plug-in is still binding after " << kPatience.count() << " s";
+      return status;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
+HxHandle RequestUntilSettled(const Plugin &plugin, HxVariantRef properties) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  for (;;) {
+    HxHandle names = nullptr;
+    const int32_t status =
+        plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties, kModeChanged);
+    if (status == 0 && !Searching(names)) return names;
+    if (names != nullptr) hxhost_dispose_list(names);
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "the plug-in is still searching after " << kPatience.count() << " s";
+      return nullptr;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
+DevicesFile::DevicesFile(const std::vector<std::string> &lines) {
+  char pattern[] = "/tmp/velmora-devices-XXXXXX";
+  const char *dir = mkdtemp(pattern);
+  if (dir == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed";
+    std::abort();
+  }
+  dir_ = dir;
+  path_ = dir_ + "/devices.txt";
+  Write(lines);
+}
+
+DevicesFile::~DevicesFile() {
+  std::remove(path_.c_str());
+  rmdir(dir_.c_str());
+}
+
+void DevicesFile::Write(const std::vector<std::string> &lines) {
+  // Written aside and renamed into place, so a reader never sees half a file
+  // and the stand-in sees a new file (new inode) every time.
+  const std::string staging = path_ + ".new";
+  {
+    std::ofstream out(staging, std::ios::trunc);
+    for (const std::string &line : lines) out << line << '\n';
+  }
+  std::rename(staging.c_str(), path_.c_str());
+}
+
+StderrCapture::StderrCapture() {
+  char pattern[] = "/tmp/velmora-stderr-XXXXXX";
+  const int fd = mkstemp(pattern);
+  path_ = pattern;
+  std::fflush(stderr);
+  saved_ = dup(STDERR_FILENO);
+  dup2(fd, STDERR_FILENO);
+  close(fd);
+}
+
+StderrCapture::~StderrCapture() {
+  std::fflush(stderr);
+  dup2(saved_, STDERR_FILENO);
+  close(saved_);
+  std::remove(path_.c_str());
+}
+
+std::string StderrCapture::Text() {
+  std::fflush(stderr);
+  std::ifstream in(path_);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace hxtest

@@ -1,0 +1,151 @@
+// Test harness that treats libvelmora_hx.so the way the host does: the test
+// program links the host stand-in (which exports the host's functions) and
+// dlopens the built plug-in, whose undefined host symbols then resolve
+// against it. Also: readable views of result handles, control properties,
+// devices files for the discovery stand-in, a controllable clock and a
+// capture of the trace stream.
+#ifndef VELMORA_TESTS_PLUGIN_HARNESS_H
+#define VELMORA_TESTS_PLUGIN_HARNESS_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hxhost_standin.h"
+
+namespace hxtest {
+
+// The plug-in's 23 entries, resolved from one dlopen of the built library.
+struct Plugin {
+  int32_t (*GetIOControlNames)(uint32_t, ConstPStr, void *, HxHandle *, HxVariantRef, uint32_t);
+  int32_t (*GetIOControlRtClickMenuItems)(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t,
+                                          uint32_t, HxHandle *);
+  int32_t (*ReleasingAppRef)(void *);
+  int32_t (*GetInfo)();
+  int32_t (*IviIni_OpenIniFile)(const char *, void **);
+  int32_t (*IviIni_CloseIniFile)(void *, uint8_t);
+  int32_t (*IviIni_ConfigurationChanged)(void *, uint8_t *);
+  int32_t (*IviIni_ReloadConfiguration)(void *);
+  int32_t (*IviIni_GetNumberOfLogicalNames)(void *, int32_t *);
+  int32_t (*IviIni_GetNthLogicalName)(void *, uint32_t, const char **);
+  int32_t (*IviIni_GetLogicalNameVI)(void *, const char *, char *, uint32_t);
+  int32_t (*IviIni_GetVIDriver)(void *, const char *, char *, uint32_t);
+  int32_t (*IviIni_GetDriverClass)(void *, const char *, char *, uint32_t);
+  int32_t (*IviIni_GetDriverClassCount)(void *, const char *, int32_t *);
+  int32_t (*IviIni_GetDriverClassByIndex)(void *, const char *, int32_t, char *, uint32_t);
+  int32_t (*IviIni_GetDriverPrefix)(void *, const char *, char *, uint32_t);
+  int32_t (*IviIni_GetNumberOfVisaNames)(int32_t *, char *, uint32_t *);
+  int32_t (*IviIni_GetNextVisaName)(uint32_t, char *);
+  int32_t (*IviIni_CloseVisaNameList)(uint32_t);
+  int32_t (*IviIni_GetNumberOfModularInstruments)(void *, int32_t *);
+  int32_t (*IviIni_GetModularInstrumentName)(void *, uint32_t, char *);
+  int32_t (*IviIni_GetModularInstrumentClass)(void *, uint32_t, char *);
+  int32_t (*IviIni_GetModularInstrumentPrefix)(void *, uint32_t, char *);
+
+  void *library = nullptr;
+};
+
+// dlopens the plug-in once per process (RTLD_NOW | RTLD_LOCAL, as a host
+// does) and resolves every entry; a missing entry fails the calling test.
+const Plugin &LoadPlugin();
+// Path of the built plug-in.
+const char *PluginPath();
+
+// A length-prefixed string.
+class PStr {
+ public:
+  explicit PStr(const std::string &text);
+  ConstPStr get() const { return bytes_.data(); }
+
+ private:
+  std::vector<unsigned char> bytes_;
+};
+
+// The class "IVI" as the host passes it.
+ConstPStr IviClass();
+
+// A control's properties variant; disposed of with the object.
+class Properties {
+ public:
+  // displayFilter: nullopt leaves the attribute absent. typeClass likewise.
+  explicit Properties(std::optional<uint32_t> displayFilter = 0x3000u,
+                      std::optional<std::string> typeClass = std::nullopt);
+  ~Properties();
+  Properties(const Properties &) = delete;
+  Properties &operator=(const Properties &) = delete;
+  HxVariantRef get() const { return variant_; }
+
+ private:
+  HxVariantRef variant_;
+};
+
+// One entry of a result handle as the host would read it.
+struct ResultEntry {
+  std::optional<std::string> n;
+  std::optional<uint32_t> g;
+  std::optional<uint32_t> id;
+};
+
+// The entries of a list handle up to its count field.
+std::vector<ResultEntry> ReadList(HxHandle list);
+// The same, rendered one string per entry for golden comparisons:
+//   "name"        an entry with "n" only
+//   "name +g"     with "g" 1123 ("+g=<v>" for another value)
+//   "#-1", "#3"   an entry with "id" only (ids as signed numbers)
+//   "name #7"     an entry with both
+//   "(empty)"     an entry without attributes
+std::vector<std::string> RenderList(HxHandle list);
+
+// Asks for names until the plug-in has finished binding (it answers 2 until
+// then) and answers the first other status; the result of that request is
+// stored in *names. Fails the test after a few seconds.
+int32_t RequestUntilBound(const Plugin &plugin, HxHandle *names, HxVariantRef properties,
+                          uint32_t mode);
+
+// Issues requests in mode 0 until the answer carries no "<Searching for
+// more>" marker, disposing of every result; the last result is answered (the
+// caller disposes of it). The devices file must be unchanged meanwhile, or
+// mode 0 may restart the worker. Fails the test after a few seconds.
+HxHandle RequestUntilSettled(const Plugin &plugin, HxVariantRef properties);
+
+// A devices file for the discovery stand-in, in a fresh temporary folder.
+class DevicesFile {
+ public:
+  explicit DevicesFile(const std::vector<std::string> &lines = {});
+  ~DevicesFile();
+  DevicesFile(const DevicesFile &) = delete;
+  DevicesFile &operator=(const DevicesFile &) = delete;
+  const std::string &path() const { return path_; }
+  // Rewrites the file (the stand-in then reports the devices not current).
+  void Write(const std::vector<std::string> &lines);
+
+ private:
+  std::string dir_;
+  std::string path_;
+};
+
+// Captures what is written to standard error (file descriptor 2) while the
+// object lives.
+class StderrCapture {
+ public:
+  StderrCapture();
+  ~StderrCapture();
+  StderrCapture(const StderrCapture &) = delete;
+  StderrCapture &operator=(const StderrCapture &) = delete;
+  // Everything captured so far.
+  std::string Text();
+
+ private:
+  int saved_;
+  std::string path_;
+};
+
+}  // namespace hxtest
+
+// The clock the plug-in reads through time(): the real wall clock plus an
+// offset a test may move. Provided by fake_clock.cpp, which interposes
+// time() for the whole test process.
+void AdvanceFakeClock(int64_t seconds);
+
+#endif
