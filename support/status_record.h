@@ -12,7 +12,8 @@
 // the first error stays for good. Every time a code is taken the text starts
 // again from "{}", so it always describes the code in force.
 //
-// A record belongs to one thread at a time. Nothing here throws.
+// A record belongs to one thread at a time. Nothing here throws; a null
+// record makes every operation answer false or null.
 #ifndef VELMORA_SUPPORT_STATUS_RECORD_H
 #define VELMORA_SUPPORT_STATUS_RECORD_H
 
@@ -79,7 +80,8 @@ bool status_set_code(StatusRecord *record, std::int32_t code) noexcept;
 // Takes code as status_set_code does and, if taken, rewrites the text as "{}"
 // plus the context members (each inserted with the record's own growth).
 // Answers whether the code was taken: true also when the buffer could not be
-// had or grown and some or all members are missing.
+// had or grown and some or all members are missing. A null context writes
+// no members.
 bool status_set_error(StatusRecord *record, std::int32_t code,
                       const ErrorContext *context) noexcept;
 

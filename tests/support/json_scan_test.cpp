@@ -115,11 +115,4 @@ TEST(JsonScan, MillionOpeningBracketsAreRefusedWithoutExhaustingTheStack) {
   EXPECT_EQ(json_find_end(balanced.c_str()), nullptr);
 }
 
-TEST(JsonScan, MutableOverloadGivesAWritableCursor) {
-  char text[] = R"({"a":[1]})";
-  char *end = json_find_end(text);
-  ASSERT_EQ(end, text + 8);
-  EXPECT_EQ(*end, '}');
-}
-
 }  // namespace
