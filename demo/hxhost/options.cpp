@@ -1,0 +1,139 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace hxhost {
+namespace {
+
+// Parses an unsigned 32-bit number in decimal, or hex with 0x.
+std::optional<uint32_t> ParseNumber(const char *text) {
+  if (text == nullptr || *text == '\0' || *text == '-') return std::nullopt;
+  errno = 0;
+  char *end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 0);
+  if (errno != 0 || *end != '\0' || value > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+std::optional<uint32_t> ParseMode(std::string_view text) {
+  if (text == "changed" || text == "0") return 0;
+  if (text == "full" || text == "1") return 1;
+  if (text == "cached" || text == "2") return 2;
+  return ParseNumber(std::string(text).c_str());  // any other number goes to the plug-in
+}
+
+}  // namespace
+
+ParseResult ParseOptions(int argc, char **argv, const Options &defaults) {
+  Options options = defaults;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    // Options taking a value accept "--name value" and "--name=value".
+    std::string_view name = arg;
+    std::optional<std::string> inlineValue;
+    if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string_view::npos) {
+      name = arg.substr(0, eq);
+      inlineValue = std::string(arg.substr(eq + 1));
+    }
+    auto value = [&](std::string *out) -> std::optional<std::string> {
+      if (inlineValue) {
+        *out = *inlineValue;
+        return std::nullopt;
+      }
+      if (i + 1 >= argc) return "option " + std::string(name) + " needs a value";
+      *out = argv[++i];
+      return std::nullopt;
+    };
+    auto number = [&](uint32_t *out) -> std::optional<std::string> {
+      std::string text;
+      if (auto error = value(&text)) return error;
+      auto parsed = ParseNumber(text.c_str());
+      if (!parsed) return "option " + std::string(name) + " needs a number, not '" + text + "'";
+      *out = *parsed;
+      return std::nullopt;
+    };
+
+    std::optional<std::string> error;
+    if (name == "--help" || name == "-h") {
+      options.help = true;
+    } else if (name == "--wait") {
+      options.wait = true;
+    } else if (name == "--json") {
+      options.json = true;
+    } else if (name == "--trace") {
+      options.trace = true;
+    } else if (name == "--watch") {
+      options.watch = true;
+    } else if (name == "--plugin") {
+      error = value(&options.plugin);
+    } else if (name == "--devices") {
+      error = value(&options.devices);
+    } else if (name == "--sessions") {
+      error = value(&options.sessions);
+    } else if (name == "--display-filter") {
+      error = number(&options.displayFilter);
+    } else if (name == "--type-class") {
+      std::string text;
+      error = value(&text);
+      options.typeClass = text;
+    } else if (name == "--mode") {
+      std::string text;
+      error = value(&text);
+      if (!error) {
+        auto mode = ParseMode(text);
+        if (!mode) error = "unknown mode '" + text + "' (use changed, full or cached)";
+        else options.mode = *mode;
+      }
+    } else if (name == "--interval") {
+      error = number(&options.watchSeconds);
+      if (!error && options.watchSeconds == 0) error = "option --interval needs at least 1";
+    } else if (name == "--rounds") {
+      error = number(&options.watchRounds);
+    } else if (name == "--discovery-delay") {
+      error = number(&options.discoveryDelayMs);
+    } else {
+      error = "unknown option '" + std::string(arg) + "'";
+    }
+    if (error) return *error;
+  }
+  return options;
+}
+
+std::string Usage(const Options &defaults) {
+  return "usage: hxhost [options]\n"
+         "\n"
+         "Loads libvelmora_hx.so the way the Hexaflow host does and asks it for the\n"
+         "names of an \"IVI\" I/O-name control. The installed modular instruments come\n"
+         "from a devices file read by the discovery stand-in (one device per line:\n"
+         "'name | class | prefix').\n"
+         "\n"
+         "options:\n"
+         "  --devices FILE         devices file (default: " + defaults.devices + ")\n"
+         "  --sessions FILE        sessions the host holds open, one per line:\n"
+         "                         'name | name it was opened from'\n"
+         "  --display-filter N     the control's \"displayFilter\" (default 0x3000:\n"
+         "                         0x1000 IVI and instrument names, 0x2000 VISA names)\n"
+         "  --type-class TEXT      the control's \"typeClass\" (e.g. niScope)\n"
+         "  --mode MODE            changed (0, default), full (1) or cached (2); the\n"
+         "                         first request after binding always runs as full\n"
+         "  --wait                 ask again until the list is complete (no\n"
+         "                         \"<Searching for more>\")\n"
+         "  --watch                keep asking every --interval seconds and show what\n"
+         "                         changed; discovery reruns at most every 20 s\n"
+         "  --interval SECONDS     pause between --watch rounds (default 2)\n"
+         "  --rounds N             stop --watch after N rounds (default: until Ctrl-C)\n"
+         "  --json                 print the result as JSON\n"
+         "  --discovery-delay MS   how long the simulated discovery takes (default " +
+         std::to_string(defaults.discoveryDelayMs) + ")\n"
+         "  --trace                show the plug-in's debug trace on standard error\n"
+         "  --plugin PATH          the plug-in to load (default: " + defaults.plugin + ")\n"
+         "  --help                 this text\n"
+         "\n"
+         "exit status: 0 when the plug-in answered 0, 1 for any other answer, 2 for\n"
+         "bad input.\n";
+}
+
+}  // namespace hxhost
