@@ -47,8 +47,8 @@ enum : int32_t {
 
 // Capacities the library passes to the back end.
 enum : int32_t {
-  kPathCapacity = 257,        // 256 characters and the NUL
-  kClassNameCapacity = 64,    // class entry names: 63 characters are seen
+  kPathCapacity = 257,      // 256 characters and the NUL
+  kClassNameCapacity = 64,  // class entry names: 63 characters are seen
 };
 
 // The ten operations on one kind of item. Slots a set leaves empty are null
@@ -89,9 +89,9 @@ int32_t GetStoreString(StoreHandle store, int32_t attribute, int32_t capacity, c
 // The non-negative result of LoadStore becomes the result of opening.
 int32_t LoadStore(StoreHandle store, const char *path);
 int32_t SaveStore(StoreHandle store, const char *path);
-int32_t ReleaseStore(StoreHandle store);        // result ignored by callers
-int32_t ReleaseObject(ObjectHandle object);     // result ignored by callers
-int32_t NoteEmptyReference();                   // result ignored by callers
+int32_t ReleaseStore(StoreHandle store);     // result ignored by callers
+int32_t ReleaseObject(ObjectHandle object);  // result ignored by callers
+int32_t NoteEmptyReference();                // result ignored by callers
 // value: 0 or 1.
 int32_t SetSessionBoolean(ObjectHandle session, int32_t property, int32_t value);
 

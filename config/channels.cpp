@@ -104,8 +104,8 @@ void NthChannel(IviIniHandle h, const char *session, int32_t index, const char *
 
   int64_t total = 0;
   bool named = false;
-  const int32_t status = WalkChannelEntries(
-      h->state.store, session, [&](OpenEntry &entry, bool &stop) {
+  const int32_t status =
+      WalkChannelEntries(h->state.store, session, [&](OpenEntry &entry, bool &stop) {
         int32_t result = kIviIniSuccess;
         if (entry.rangeCount == 0 && ++total == index) {
           result = ReadChannelName(entry.entry.get(), "", h->channelBuffer);

@@ -15,9 +15,9 @@ namespace velmora {
 // What loading a store produces. Reload prepares one of these beside the
 // configuration's own and swaps it in only once it has loaded.
 struct StoreState {
-  StoreHandle store;                     // null while no store is held
-  char path[kIviIniMaxPathLength + 1];   // empty: the store's default location
-  time_t modified;                       // st_mtime at the last load, 0 if stat failed
+  StoreHandle store;                    // null while no store is held
+  char path[kIviIniMaxPathLength + 1];  // empty: the store's default location
+  time_t modified;                      // st_mtime at the last load, 0 if stat failed
 };
 
 }  // namespace velmora

@@ -14,8 +14,7 @@ namespace {
 // is known, then onClass(name) for every accepted entry until it answers
 // true. Answers the first failure, else the result of the last operation run.
 template <typename OnCount, typename OnClass>
-int32_t WalkDriverClasses(StoreHandle store, const char *driver, OnCount onCount,
-                          OnClass onClass) {
+int32_t WalkDriverClasses(StoreHandle store, const char *driver, OnCount onCount, OnClass onClass) {
   ObjectGuard drivers, driverItem, classes;
   int32_t status = FindNamedItem(DriverOps, store, driver, drivers, driverItem);
   if (status >= 0) status = DriverClassOps.getCollection(driverItem.get(), classes.out());

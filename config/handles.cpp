@@ -118,12 +118,16 @@ int32_t IviIni_OpenIniFile(const char *path, IviIniHandle *handle) {
   return velmora::Open(path, handle);
 }
 
-int32_t IviIni_CloseIniFile(IviIniHandle h, uint8_t save) { return velmora::Close(h, save != 0); }
+int32_t IviIni_CloseIniFile(IviIniHandle h, uint8_t save) {
+  return velmora::Close(h, save != 0);
+}
 
 int32_t IviIni_ConfigurationChanged(IviIniHandle h, uint8_t *changed) {
   return velmora::Changed(h, changed);
 }
 
-int32_t IviIni_ReloadConfiguration(IviIniHandle h) { return velmora::Reload(h); }
+int32_t IviIni_ReloadConfiguration(IviIniHandle h) {
+  return velmora::Reload(h);
+}
 
 }  // extern "C"

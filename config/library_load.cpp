@@ -6,6 +6,8 @@
 
 namespace {
 
-__attribute__((constructor)) void StartBackEndAtLoad() { velmora::InitializeBackEnd(); }
+__attribute__((constructor)) void StartBackEndAtLoad() {
+  velmora::InitializeBackEnd();
+}
 
 }  // namespace

@@ -23,7 +23,9 @@ int32_t IndexOf(IviIniHandle h) {
 
 }  // namespace
 
-bool FindConfiguration(IviIniHandle h) { return IndexOf(h) >= 0; }
+bool FindConfiguration(IviIniHandle h) {
+  return IndexOf(h) >= 0;
+}
 
 bool RegisterConfiguration(IniConfiguration *config) {
   const size_t slots = static_cast<size_t>(g_count) + 1;
@@ -54,8 +56,12 @@ int32_t RemoveConfiguration(IviIniHandle h) {
   return kIviIniSuccess;
 }
 
-int32_t RegistryCount() { return g_count; }
+int32_t RegistryCount() {
+  return g_count;
+}
 
-IniConfiguration *const *RegistryEntries() { return g_entries; }
+IniConfiguration *const *RegistryEntries() {
+  return g_entries;
+}
 
 }  // namespace velmora

@@ -24,6 +24,8 @@ int32_t NthItemName(IviIniHandle h, const CollectionOps &set, int32_t index, con
   ObjectGuard collection, item;
   int32_t status = set.getCollection(h->state.store, collection.out());
   if (status >= 0) status = set.getItemByIndex(collection.get(), index, item.out());
+  // The name goes straight into the configuration's buffer, which outlives
+  // the call; the caller receives its address.
   if (status >= 0) {
     status = set.getString(item.get(), kPropertyName, kIviIniNameBufferSize, h->nameBuffer);
   }
@@ -31,8 +33,8 @@ int32_t NthItemName(IviIniHandle h, const CollectionOps &set, int32_t index, con
   return status;
 }
 
-int32_t GetItemString(IviIniHandle h, const CollectionOps &set, int32_t property,
-                      const char *name, char *buffer, int32_t size) {
+int32_t GetItemString(IviIniHandle h, const CollectionOps &set, int32_t property, const char *name,
+                      char *buffer, int32_t size) {
   if (!FindConfiguration(h)) return kIviIniInvalidHandle;
   ObjectGuard collection, item;
   int32_t status = FindNamedItem(set, h->state.store, name, collection, item);
@@ -40,8 +42,8 @@ int32_t GetItemString(IviIniHandle h, const CollectionOps &set, int32_t property
   return status;
 }
 
-int32_t SetItemString(IviIniHandle h, const CollectionOps &set, int32_t property,
-                      const char *name, const char *value) {
+int32_t SetItemString(IviIniHandle h, const CollectionOps &set, int32_t property, const char *name,
+                      const char *value) {
   if (!FindConfiguration(h)) return kIviIniInvalidHandle;
   ObjectGuard collection, item;
   int32_t status = FindNamedItem(set, h->state.store, name, collection, item);
@@ -71,6 +73,7 @@ int32_t SetReference(IviIniHandle h, const CollectionOps &from, const Collection
   ObjectGuard fromCollection, referrer, toCollection, targetItem;
   int32_t status = FindNamedItem(from, h->state.store, name, fromCollection, referrer);
   if (status >= 0) status = FindNamedItem(to, h->state.store, target, toCollection, targetItem);
+  // The reference is stored by the target's set: it knows its kind of item.
   if (status >= 0) status = to.setReference(referrer.get(), targetItem.get());
   return status;
 }

@@ -17,11 +17,11 @@ int32_t CountItems(IviIniHandle h, const CollectionOps &set, int32_t *count);
 // Answers the item's name in the configuration's name buffer.
 int32_t NthItemName(IviIniHandle h, const CollectionOps &set, int32_t index, const char **name);
 
-int32_t GetItemString(IviIniHandle h, const CollectionOps &set, int32_t property,
-                      const char *name, char *buffer, int32_t size);
+int32_t GetItemString(IviIniHandle h, const CollectionOps &set, int32_t property, const char *name,
+                      char *buffer, int32_t size);
 
-int32_t SetItemString(IviIniHandle h, const CollectionOps &set, int32_t property,
-                      const char *name, const char *value);
+int32_t SetItemString(IviIniHandle h, const CollectionOps &set, int32_t property, const char *name,
+                      const char *value);
 
 // The name of the `to` item that the `from` item called `name` refers to.
 int32_t GetReferenceName(IviIniHandle h, const CollectionOps &from, const CollectionOps &to,

@@ -11,15 +11,24 @@
 
 static const char *Meaning(int32_t status) {
   switch (status) {
-    case kIviIniSuccess: return "success";
-    case kIviIniBackEndFailure: return "the configuration store failed";
-    case kIviIniOutOfMemory: return "out of memory";
-    case kIviIniInvalidHandle: return "not an open configuration";
-    case kIviIniNullPointer: return "null output pointer";
-    case kIviIniPathTooLong: return "path longer than 256 characters";
-    case kIviIniClassIndexOutOfRange: return "driver class index out of range";
-    case kIviIniNoStore: return "configuration holds no store";
-    default: break;
+    case kIviIniSuccess:
+      return "success";
+    case kIviIniBackEndFailure:
+      return "the configuration store failed";
+    case kIviIniOutOfMemory:
+      return "out of memory";
+    case kIviIniInvalidHandle:
+      return "not an open configuration";
+    case kIviIniNullPointer:
+      return "null output pointer";
+    case kIviIniPathTooLong:
+      return "path longer than 256 characters";
+    case kIviIniClassIndexOutOfRange:
+      return "driver class index out of range";
+    case kIviIniNoStore:
+      return "configuration holds no store";
+    default:
+      break;
   }
   return status > 0 ? "buffer size needed, or a result passed on" : "failure reported by the store";
 }

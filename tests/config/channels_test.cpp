@@ -71,11 +71,12 @@ TEST_F(Channels, NamesFollowEntryRangeAndIntegerOrder) {
 
 TEST_F(Channels, WalkStopsAtTheChannelAsked) {
   EXPECT_EQ(Nth("three", 2), "B1");
-  EXPECT_THAT(Trace(), ElementsAre("Session.getCollection", "Session.findItem three",
-                                   "GetChannelEntries", "CountChannelEntries", "GetChannelEntry 1",
-                                   "GetEntryRanges", "CountRanges", "GetChannelEntry 2",
-                                   "GetEntryRanges", "CountRanges", "GetRange 1",
-                                   "GetRangeInteger 2", "GetRangeInteger 3", "GetEntryString 1 511"));
+  EXPECT_THAT(
+      Trace(),
+      ElementsAre("Session.getCollection", "Session.findItem three", "GetChannelEntries",
+                  "CountChannelEntries", "GetChannelEntry 1", "GetEntryRanges", "CountRanges",
+                  "GetChannelEntry 2", "GetEntryRanges", "CountRanges", "GetRange 1",
+                  "GetRangeInteger 2", "GetRangeInteger 3", "GetEntryString 1 511"));
 }
 
 TEST_F(Channels, IndexBelowOneOrPastTheLastLeavesTheNameOutUnwritten) {

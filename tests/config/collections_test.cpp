@@ -26,12 +26,9 @@ struct StringReturnCase {
 
 TEST(StringReturn, ThreeCharacterStringUnderEverySize) {
   const StringReturnCase cases[] = {
-      {0, std::string("######"), 4},
-      {2, std::string("a\0####", 6), 4},
-      {3, std::string("ab\0###", 6), 4},
-      {4, std::string("abc\0##", 6), 0},
-      {5, std::string("abc\0##", 6), 0},
-      {-1, std::string("abc\0##", 6), 0},
+      {0, std::string("######"), 4},     {2, std::string("a\0####", 6), 4},
+      {3, std::string("ab\0###", 6), 4}, {4, std::string("abc\0##", 6), 0},
+      {5, std::string("abc\0##", 6), 0}, {-1, std::string("abc\0##", 6), 0},
       {1, std::string("\0#####", 6), 4},
   };
   for (const auto &c : cases) {
@@ -55,10 +52,11 @@ TEST(StringReturn, EmptyStringNeedsOneByte) {
 
 // ---- A store where every kind, property and reference is told apart ----------
 
-const std::map<std::string, Kind> kKindOfSet = {
-    {"LogicalName", Kind::LogicalName}, {"Session", Kind::Session},
-    {"SessionTarget", Kind::Session},   {"Driver", Kind::Driver},
-    {"Device", Kind::Device}};
+const std::map<std::string, Kind> kKindOfSet = {{"LogicalName", Kind::LogicalName},
+                                                {"Session", Kind::Session},
+                                                {"SessionTarget", Kind::Session},
+                                                {"Driver", Kind::Driver},
+                                                {"Device", Kind::Device}};
 
 // Item names of a kind: ln1.., vi1.., drv1.., dev1..
 std::string ItemName(Kind kind, int i) {
@@ -272,8 +270,8 @@ TEST_F(CollectionSequences, NullCountOrNameOutAnswersNullPointerAfterTheHandleCh
     EXPECT_EQ(count(h, nullptr), kIviIniNullPointer);
     EXPECT_EQ(count(MadeUpHandle(), nullptr), kIviIniInvalidHandle);
   }
-  for (auto nth : {IviIni_GetNthLogicalName, IviIni_GetNthVI, IviIni_GetNthDriver,
-                   IviIni_GetNthDevice}) {
+  for (auto nth :
+       {IviIni_GetNthLogicalName, IviIni_GetNthVI, IviIni_GetNthDriver, IviIni_GetNthDevice}) {
     EXPECT_EQ(nth(h, 1, nullptr), kIviIniNullPointer);
     EXPECT_EQ(nth(MadeUpHandle(), 1, nullptr), kIviIniInvalidHandle);
   }

@@ -83,18 +83,16 @@ TEST_F(DriverClasses, ClassNameFollowsTheStringReturnRule) {
 
 TEST_F(DriverClasses, StoreLosingClassesBetweenTheTwoWalksAnswersTheEmptyString) {
   // The second walk's collection is fetched after the count: drop the classes then.
-  memstore::OnCall("DriverClass.getCollection", 2, [this] {
-    ContentOf(h_).Find(Kind::Driver, "multi")->classes = {"IviDmm"};
-  });
+  memstore::OnCall("DriverClass.getCollection", 2,
+                   [this] { ContentOf(h_).Find(Kind::Driver, "multi")->classes = {"IviDmm"}; });
   CallIo io;
   EXPECT_EQ(IviIni_GetDriverClassByIndex(h_, "multi", 3, io.buffer, 64), kIviIniSuccess);
   EXPECT_EQ(std::string(io.buffer, 2), std::string("\0#", 2));
 }
 
 TEST_F(DriverClasses, StoreLosingClassesAnswersOneForSizeZero) {
-  memstore::OnCall("DriverClass.getCollection", 2, [this] {
-    ContentOf(h_).Find(Kind::Driver, "multi")->classes.clear();
-  });
+  memstore::OnCall("DriverClass.getCollection", 2,
+                   [this] { ContentOf(h_).Find(Kind::Driver, "multi")->classes.clear(); });
   CallIo io;
   EXPECT_EQ(IviIni_GetDriverClassByIndex(h_, "multi", 1, io.buffer, 0), 1);
   EXPECT_TRUE(io.BufferUntouched());

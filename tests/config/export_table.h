@@ -55,22 +55,23 @@ struct ExportCall {
   int32_t (*call)(CallIo &io);
 };
 
-#define VELMORA_CALL(expr) [](CallIo & io) -> int32_t { return expr; }
+#define VELMORA_CALL(expr) [](CallIo &io) -> int32_t { return expr; }
 #define VELMORA_COUNT(fn, set) \
-  {#fn, Shape::Count, set, nullptr, 0, VELMORA_CALL(fn(io.h, &io.count))}
+  { #fn, Shape::Count, set, nullptr, 0, VELMORA_CALL(fn(io.h, &io.count)) }
 #define VELMORA_NTH(fn, set) \
-  {#fn, Shape::Nth, set, nullptr, 1, VELMORA_CALL(fn(io.h, io.index, &io.nameOut))}
+  { #fn, Shape::Nth, set, nullptr, 1, VELMORA_CALL(fn(io.h, io.index, &io.nameOut)) }
 #define VELMORA_GET(fn, set, property) \
-  {#fn, Shape::Get, set, nullptr, property, VELMORA_CALL(fn(io.h, io.name, io.buffer, io.size))}
+  { #fn, Shape::Get, set, nullptr, property, VELMORA_CALL(fn(io.h, io.name, io.buffer, io.size)) }
 #define VELMORA_SET(fn, set, property) \
-  {#fn, Shape::Set, set, nullptr, property, VELMORA_CALL(fn(io.h, io.name, io.value))}
+  { #fn, Shape::Set, set, nullptr, property, VELMORA_CALL(fn(io.h, io.name, io.value)) }
 #define VELMORA_GET_REF(fn, from, to) \
-  {#fn, Shape::GetRef, from, to, 1, VELMORA_CALL(fn(io.h, io.name, io.buffer, io.size))}
+  { #fn, Shape::GetRef, from, to, 1, VELMORA_CALL(fn(io.h, io.name, io.buffer, io.size)) }
 #define VELMORA_SET_REF(fn, from, to) \
-  {#fn, Shape::SetRef, from, to, 0, VELMORA_CALL(fn(io.h, io.name, io.value))}
-#define VELMORA_ADD(fn, set) {#fn, Shape::Add, set, nullptr, 0, VELMORA_CALL(fn(io.h, io.name))}
+  { #fn, Shape::SetRef, from, to, 0, VELMORA_CALL(fn(io.h, io.name, io.value)) }
+#define VELMORA_ADD(fn, set) \
+  { #fn, Shape::Add, set, nullptr, 0, VELMORA_CALL(fn(io.h, io.name)) }
 #define VELMORA_REMOVE(fn, set) \
-  {#fn, Shape::Remove, set, nullptr, 0, VELMORA_CALL(fn(io.h, io.name))}
+  { #fn, Shape::Remove, set, nullptr, 0, VELMORA_CALL(fn(io.h, io.name)) }
 
 // The 33 collection exports.
 inline const std::vector<ExportCall> &CollectionExports() {
@@ -156,6 +157,8 @@ inline const std::vector<ExportCall> &ChannelExports() {
 
 // Handles no configuration ever had: null and an address nothing was
 // allocated at (the library must not dereference it).
-inline IviIniHandle MadeUpHandle() { return reinterpret_cast<IviIniHandle>(uintptr_t{0x5eed0}); }
+inline IviIniHandle MadeUpHandle() {
+  return reinterpret_cast<IviIniHandle>(uintptr_t{0x5eed0});
+}
 
 #endif  // VELMORA_TESTS_CONFIG_EXPORT_TABLE_H

@@ -13,8 +13,8 @@
 namespace {
 
 using memstore::Trace;
-using ::testing::ElementsAre;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::Not;
 
 IniConfiguration *const kSentinel = reinterpret_cast<IniConfiguration *>(uintptr_t{0xBADC0DE0});

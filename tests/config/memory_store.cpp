@@ -14,7 +14,16 @@ using velmora::StoreHandle;
 
 namespace {
 
-enum class ObjectType { Collection, Item, ClassCollection, ClassEntry, ChannelEntries, Channel, Ranges, Range };
+enum class ObjectType {
+  Collection,
+  Item,
+  ClassCollection,
+  ClassEntry,
+  ChannelEntries,
+  Channel,
+  Ranges,
+  Range
+};
 
 // Everything an object handle may point at. Items and the owners of class
 // and channel handles are shared, so a handle outlives the item's removal.
@@ -309,8 +318,8 @@ int32_t ClassGetItemByIndex(ObjectHandle collection, int32_t index, ObjectHandle
   Object *c = Use(collection, ObjectType::ClassCollection);
   if (c == nullptr) return kMisuse;
   if (index < 1 || static_cast<size_t>(index) > c->item->classes.size()) return kNotFound;
-  *entry = NewObject({ObjectType::ClassEntry, c->store, Kind::Driver, c->item,
-                      static_cast<size_t>(index - 1)});
+  *entry = NewObject(
+      {ObjectType::ClassEntry, c->store, Kind::Driver, c->item, static_cast<size_t>(index - 1)});
   return 0;
 }
 
@@ -366,10 +375,14 @@ bool ToInt(const std::string &text, int32_t &value) {
 
 const char *KindName(Kind kind) {
   switch (kind) {
-    case Kind::LogicalName: return "logicalname";
-    case Kind::Session: return "session";
-    case Kind::Driver: return "driver";
-    case Kind::Device: return "device";
+    case Kind::LogicalName:
+      return "logicalname";
+    case Kind::Session:
+      return "session";
+    case Kind::Driver:
+      return "driver";
+    case Kind::Device:
+      return "device";
   }
   return "?";
 }
@@ -434,7 +447,8 @@ std::string Serialize(const Store &store) {
     for (const auto &item : items) {
       out << KindName(item->kind) << '|' << item->name << '\n';
       for (const auto &[id, value] : item->strings) out << "string|" << id << '|' << value << '\n';
-      for (const auto &[kind, name] : item->refs) out << "ref|" << KindName(kind) << '|' << name << '\n';
+      for (const auto &[kind, name] : item->refs)
+        out << "ref|" << KindName(kind) << '|' << name << '\n';
       for (const auto &[id, value] : item->booleans) out << "bool|" << id << '|' << value << '\n';
       for (const auto &name : item->classes) out << "class|" << name << '\n';
       for (const auto &entry : item->channels) {
@@ -473,7 +487,9 @@ void OnCall(const std::string &operation, int nth, std::function<void()> hook) {
   State().hooks.push_back({operation, nth, 0, std::move(hook)});
 }
 
-const std::vector<std::string> &Trace() { return State().trace; }
+const std::vector<std::string> &Trace() {
+  return State().trace;
+}
 
 void ClearTrace() {
   State().trace.clear();
@@ -485,11 +501,21 @@ int CallCount(const std::string &operation) {
   return found != State().calls.end() ? found->second : 0;
 }
 
-int LiveStores() { return static_cast<int>(State().stores.size()); }
-int LiveObjects() { return static_cast<int>(State().objects.size()); }
-int Misuses() { return State().misuses; }
-int InitializeCalls() { return State().initializeCalls; }
-int EmptyReferenceNotes() { return State().emptyReferenceNotes; }
+int LiveStores() {
+  return static_cast<int>(State().stores.size());
+}
+int LiveObjects() {
+  return static_cast<int>(State().objects.size());
+}
+int Misuses() {
+  return State().misuses;
+}
+int InitializeCalls() {
+  return State().initializeCalls;
+}
+int EmptyReferenceNotes() {
+  return State().emptyReferenceNotes;
+}
 
 Store *StoreOf(StoreHandle handle) {
   auto *store = static_cast<Store *>(handle);
@@ -507,37 +533,37 @@ using memstore::kMisuse;
 using memstore::kNotFound;
 using memstore::ObjectType;
 
-#define MEMSTORE_FULL_TABLE(S)                                                                \
-  {memstore::GetCollection<S>, memstore::GetCount<S>,  memstore::GetItemByIndex<S>,           \
-   memstore::FindItem<S>,      memstore::AddItem<S>,   memstore::RemoveItem<S>,               \
-   memstore::GetString<S>,     memstore::SetString<S>, memstore::GetReference<S>,             \
-   memstore::SetReference<S>}
+#define MEMSTORE_FULL_TABLE(S)                                                      \
+  {                                                                                 \
+    memstore::GetCollection<S>, memstore::GetCount<S>, memstore::GetItemByIndex<S>, \
+        memstore::FindItem<S>, memstore::AddItem<S>, memstore::RemoveItem<S>,       \
+        memstore::GetString<S>, memstore::SetString<S>, memstore::GetReference<S>,  \
+        memstore::SetReference<S>                                                   \
+  }
 
-const CollectionOps LogicalNameOps = {
-    memstore::GetCollection<memstore::kLogicalNameSet>,
-    memstore::GetCount<memstore::kLogicalNameSet>,
-    memstore::GetItemByIndex<memstore::kLogicalNameSet>,
-    memstore::FindItem<memstore::kLogicalNameSet>,
-    memstore::AddItem<memstore::kLogicalNameSet>,
-    memstore::RemoveItem<memstore::kLogicalNameSet>,
-    memstore::GetString<memstore::kLogicalNameSet>,
-    memstore::SetString<memstore::kLogicalNameSet>,
-    nullptr,
-    nullptr};
+const CollectionOps LogicalNameOps = {memstore::GetCollection<memstore::kLogicalNameSet>,
+                                      memstore::GetCount<memstore::kLogicalNameSet>,
+                                      memstore::GetItemByIndex<memstore::kLogicalNameSet>,
+                                      memstore::FindItem<memstore::kLogicalNameSet>,
+                                      memstore::AddItem<memstore::kLogicalNameSet>,
+                                      memstore::RemoveItem<memstore::kLogicalNameSet>,
+                                      memstore::GetString<memstore::kLogicalNameSet>,
+                                      memstore::SetString<memstore::kLogicalNameSet>,
+                                      nullptr,
+                                      nullptr};
 const CollectionOps SessionOps = MEMSTORE_FULL_TABLE(memstore::kSessionSet);
 // Sessions read through a logical name: their own slots, but the reference
 // slots are the session set's.
-const CollectionOps SessionTargetOps = {
-    memstore::GetCollection<memstore::kSessionTargetSet>,
-    memstore::GetCount<memstore::kSessionTargetSet>,
-    memstore::GetItemByIndex<memstore::kSessionTargetSet>,
-    memstore::FindItem<memstore::kSessionTargetSet>,
-    memstore::AddItem<memstore::kSessionTargetSet>,
-    memstore::RemoveItem<memstore::kSessionTargetSet>,
-    memstore::GetString<memstore::kSessionTargetSet>,
-    memstore::SetString<memstore::kSessionTargetSet>,
-    memstore::GetReference<memstore::kSessionSet>,
-    memstore::SetReference<memstore::kSessionSet>};
+const CollectionOps SessionTargetOps = {memstore::GetCollection<memstore::kSessionTargetSet>,
+                                        memstore::GetCount<memstore::kSessionTargetSet>,
+                                        memstore::GetItemByIndex<memstore::kSessionTargetSet>,
+                                        memstore::FindItem<memstore::kSessionTargetSet>,
+                                        memstore::AddItem<memstore::kSessionTargetSet>,
+                                        memstore::RemoveItem<memstore::kSessionTargetSet>,
+                                        memstore::GetString<memstore::kSessionTargetSet>,
+                                        memstore::SetString<memstore::kSessionTargetSet>,
+                                        memstore::GetReference<memstore::kSessionSet>,
+                                        memstore::SetReference<memstore::kSessionSet>};
 const CollectionOps DriverOps = MEMSTORE_FULL_TABLE(memstore::kDriverSet);
 const CollectionOps DeviceOps = MEMSTORE_FULL_TABLE(memstore::kDeviceSet);
 const CollectionOps DriverClassOps = {memstore::ClassGetCollection,
@@ -553,7 +579,9 @@ const CollectionOps DriverClassOps = {memstore::ClassGetCollection,
 
 #undef MEMSTORE_FULL_TABLE
 
-void InitializeBackEnd() { ++memstore::State().initializeCalls; }
+void InitializeBackEnd() {
+  ++memstore::State().initializeCalls;
+}
 
 int32_t CreateStore(StoreHandle *store) {
   if (auto status = memstore::Enter("CreateStore")) return *status;
@@ -677,8 +705,7 @@ int32_t GetEntryRanges(ObjectHandle entry, ObjectHandle *ranges) {
   if (auto status = memstore::Enter("GetEntryRanges")) return *status;
   memstore::Object *e = memstore::Use(entry, ObjectType::Channel);
   if (e == nullptr) return kMisuse;
-  *ranges = memstore::NewObject(
-      {ObjectType::Ranges, e->store, Kind::Session, e->item, e->entry});
+  *ranges = memstore::NewObject({ObjectType::Ranges, e->store, Kind::Session, e->item, e->entry});
   return 0;
 }
 

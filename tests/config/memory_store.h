@@ -64,8 +64,8 @@ struct Item {
   std::map<int32_t, std::string> strings;  // property 1 is `name`, not kept here
   std::map<Kind, std::string> refs;        // name of the referred item per kind
   std::map<int32_t, int32_t> booleans;
-  std::vector<std::string> classes;        // drivers
-  std::vector<ChannelEntry> channels;      // sessions
+  std::vector<std::string> classes;    // drivers
+  std::vector<ChannelEntry> channels;  // sessions
 };
 
 // The content behind one store handle.

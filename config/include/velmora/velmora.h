@@ -128,15 +128,14 @@ IVIINI_API int32_t IviIni_ReloadConfiguration(IviIniHandle h);
 
 IVIINI_API int32_t IviIni_GetNumberOfLogicalNames(IviIniHandle h, int32_t *count);
 IVIINI_API int32_t IviIni_GetNthLogicalName(IviIniHandle h, int32_t index, const char **name);
-IVIINI_API int32_t IviIni_GetLogicalNameDescription(IviIniHandle h, const char *name,
-                                                    char *buffer, int32_t size);
+IVIINI_API int32_t IviIni_GetLogicalNameDescription(IviIniHandle h, const char *name, char *buffer,
+                                                    int32_t size);
 IVIINI_API int32_t IviIni_SetLogicalNameDescription(IviIniHandle h, const char *name,
                                                     const char *value);
 /* The session a logical name refers to. */
 IVIINI_API int32_t IviIni_GetLogicalNameVI(IviIniHandle h, const char *name, char *buffer,
                                            int32_t size);
-IVIINI_API int32_t IviIni_SetLogicalNameVI(IviIniHandle h, const char *name,
-                                           const char *session);
+IVIINI_API int32_t IviIni_SetLogicalNameVI(IviIniHandle h, const char *name, const char *session);
 IVIINI_API int32_t IviIni_AddLogicalName(IviIniHandle h, const char *name);
 IVIINI_API int32_t IviIni_RemoveLogicalName(IviIniHandle h, const char *name);
 
@@ -149,11 +148,9 @@ IVIINI_API int32_t IviIni_GetVIDriverSetup(IviIniHandle h, const char *name, cha
                                            int32_t size);
 IVIINI_API int32_t IviIni_SetVIDriverSetup(IviIniHandle h, const char *name, const char *value);
 /* The driver and the device a session refers to. */
-IVIINI_API int32_t IviIni_GetVIDriver(IviIniHandle h, const char *name, char *buffer,
-                                      int32_t size);
+IVIINI_API int32_t IviIni_GetVIDriver(IviIniHandle h, const char *name, char *buffer, int32_t size);
 IVIINI_API int32_t IviIni_SetVIDriver(IviIniHandle h, const char *name, const char *driver);
-IVIINI_API int32_t IviIni_GetVIDevice(IviIniHandle h, const char *name, char *buffer,
-                                      int32_t size);
+IVIINI_API int32_t IviIni_GetVIDevice(IviIniHandle h, const char *name, char *buffer, int32_t size);
 IVIINI_API int32_t IviIni_SetVIDevice(IviIniHandle h, const char *name, const char *device);
 IVIINI_API int32_t IviIni_AddVI(IviIniHandle h, const char *name);
 IVIINI_API int32_t IviIni_RemoveVI(IviIniHandle h, const char *name);
@@ -172,8 +169,7 @@ IVIINI_API int32_t IviIni_GetNumberOfDevices(IviIniHandle h, int32_t *count);
 IVIINI_API int32_t IviIni_GetNthDevice(IviIniHandle h, int32_t index, const char **name);
 IVIINI_API int32_t IviIni_GetDeviceDescription(IviIniHandle h, const char *name, char *buffer,
                                                int32_t size);
-IVIINI_API int32_t IviIni_SetDeviceDescription(IviIniHandle h, const char *name,
-                                               const char *value);
+IVIINI_API int32_t IviIni_SetDeviceDescription(IviIniHandle h, const char *name, const char *value);
 IVIINI_API int32_t IviIni_GetDeviceResourceDescriptor(IviIniHandle h, const char *name,
                                                       char *buffer, int32_t size);
 IVIINI_API int32_t IviIni_SetDeviceResourceDescriptor(IviIniHandle h, const char *name,
@@ -188,16 +184,15 @@ IVIINI_API int32_t IviIni_RemoveDevice(IviIniHandle h, const char *name);
  * not a failure). On a failure part-way through, *count holds the classes
  * counted before it. kIviIniNullPointer when count is null, after the handle
  * check. */
-IVIINI_API int32_t IviIni_GetDriverClassCount(IviIniHandle h, const char *driver,
-                                              int32_t *count);
+IVIINI_API int32_t IviIni_GetDriverClassCount(IviIniHandle h, const char *driver, int32_t *count);
 
 /* Fills buffer with the driver's index-th class (from 1) under the
  * string-return rule. kIviIniClassIndexOutOfRange, buffer untouched, when
  * index is below 1 or past the class count. When the store changes between
  * counting and finding so that the index is no longer reached, the answer is
  * the empty string. */
-IVIINI_API int32_t IviIni_GetDriverClassByIndex(IviIniHandle h, const char *driver,
-                                                int32_t index, char *buffer, int32_t size);
+IVIINI_API int32_t IviIni_GetDriverClassByIndex(IviIniHandle h, const char *driver, int32_t index,
+                                                char *buffer, int32_t size);
 
 /* IviIni_GetDriverClassByIndex with index 1. */
 IVIINI_API int32_t IviIni_GetDriverClass(IviIniHandle h, const char *driver, char *buffer,
@@ -207,8 +202,7 @@ IVIINI_API int32_t IviIni_GetDriverClass(IviIniHandle h, const char *driver, cha
  * Always answers 0: with an unknown handle or a null count nothing is
  * written, and when a store operation fails *count keeps the channels of the
  * entries walked before it. */
-IVIINI_API int32_t IviIni_GetNumberOfChannels(IviIniHandle h, const char *session,
-                                              int32_t *count);
+IVIINI_API int32_t IviIni_GetNumberOfChannels(IviIniHandle h, const char *session, int32_t *count);
 
 /* Writes to *name the address of the configuration's channel buffer holding
  * the session's index-th channel name (from 1): the channel entry's name,
