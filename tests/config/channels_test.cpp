@@ -1,4 +1,6 @@
 // A session's channels and its simulation flag, against the in-memory store.
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -127,6 +129,15 @@ TEST_F(Channels, LongEntryNameLeavesRoomForTheNumber) {
   session.channels.push_back({std::string(600, 'm'), {}, std::nullopt});
   EXPECT_EQ(Nth("long", 1), std::string(509, 'n') + "10");
   EXPECT_EQ(Nth("long", 2), std::string(511, 'm'));
+}
+
+TEST_F(Channels, RangesWiderThanACountSaturateInsteadOfOverflowing) {
+  memstore::Item &session = ContentOf(h_).Add(Kind::Session, "wide");
+  session.channels.push_back({"X", {{INT32_MIN, INT32_MAX}}, std::nullopt});
+  EXPECT_EQ(Count("wide", 0), INT32_MAX);
+  EXPECT_EQ(Count("wide", -5), INT32_MAX);
+  EXPECT_EQ(Nth("wide", 1), "X-2147483648");
+  EXPECT_EQ(Nth("wide", INT32_MAX), "X-2");
 }
 
 TEST_F(Channels, UnknownHandleSessionOrNullOutAnswersZeroAndWritesNothing) {
