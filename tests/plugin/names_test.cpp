@@ -1,0 +1,829 @@
+// Tests of the display order of names and of the case-insensitive searches.
+#include "plugin/names.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+// Every allocation through operator new in this test program is counted, so
+// that a test can show that a piece of code allocates nothing.
+namespace {
+std::atomic<std::size_t> g_allocations{0};
+}  // namespace
+
+void *operator new(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void *block = std::malloc(size != 0 ? size : 1)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void *block) noexcept {
+  std::free(block);
+}
+void operator delete(void *block, std::size_t) noexcept {
+  std::free(block);
+}
+
+namespace hx {
+namespace {
+
+// ---------------------------------------------------------------------------
+// The ordering written out step by step, the slow and obvious way: lower-case
+// copies, lengths and indices. The product's comparator walks the names
+// without copies; the property tests below hold it to this version.
+int32_t LiteralCompareNames(const char *a, const char *b) {
+  if (strcasecmp(a, b) == 0) return 0;
+
+  std::string lower_a(a);
+  std::string lower_b(b);
+  for (char &c : lower_a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char &c : lower_b) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t len_a = std::strlen(a);
+  const std::size_t len_b = std::strlen(b);
+  const auto byte_a = [&](std::size_t k) { return static_cast<unsigned char>(lower_a[k]); };
+  const auto byte_b = [&](std::size_t k) { return static_cast<unsigned char>(lower_b[k]); };
+  const auto is_digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+  const auto is_separator = [](unsigned char c) {
+    return c == '\r' || c == '\n' || c == '.' || c == '\\';
+  };
+
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < len_a && j < len_b) {
+    if (is_digit(byte_a(i)) && is_digit(byte_b(j))) {
+      std::size_t zeros_a = 0;
+      while (i < len_a && byte_a(i) == '0') {
+        ++i;
+        ++zeros_a;
+      }
+      std::size_t zeros_b = 0;
+      while (j < len_b && byte_b(j) == '0') {
+        ++j;
+        ++zeros_b;
+      }
+      std::size_t end_a = i;
+      while (end_a < len_a && is_digit(byte_a(end_a))) ++end_a;
+      std::size_t end_b = j;
+      while (end_b < len_b && is_digit(byte_b(end_b))) ++end_b;
+      const std::size_t run_a = end_a - i;
+      const std::size_t run_b = end_b - j;
+      if (run_a != run_b) return static_cast<int32_t>(run_a) - static_cast<int32_t>(run_b);
+      for (std::size_t k = 0; k < run_a; ++k) {
+        if (byte_a(i + k) != byte_b(j + k)) return byte_a(i + k) - byte_b(j + k);
+      }
+      if (zeros_a != zeros_b) return static_cast<int32_t>(zeros_b) - static_cast<int32_t>(zeros_a);
+      i = end_a;
+      j = end_b;
+      continue;
+    }
+
+    std::size_t ia = i;
+    while (ia < len_a && is_separator(byte_a(ia))) ++ia;
+    std::size_t jb = j;
+    while (jb < len_b && is_separator(byte_b(jb))) ++jb;
+    if (ia > i && jb == j) return -1;
+    if (jb > j && ia == i) return 1;
+
+    std::size_t end_a = ia;
+    while (end_a < len_a && !is_separator(byte_a(end_a)) && !is_digit(byte_a(end_a))) ++end_a;
+    std::size_t end_b = jb;
+    while (end_b < len_b && !is_separator(byte_b(end_b)) && !is_digit(byte_b(end_b))) ++end_b;
+    const std::string segment_a = lower_a.substr(i, end_a - i);
+    const std::string segment_b = lower_b.substr(j, end_b - j);
+    const std::size_t common = std::min(segment_a.size(), segment_b.size());
+    const int bytes = std::memcmp(segment_a.data(), segment_b.data(), common);
+    if (bytes != 0) return bytes;
+    if (segment_a.size() != segment_b.size()) return segment_a.size() < segment_b.size() ? -1 : 1;
+    i = end_a;
+    j = end_b;
+  }
+  if (i < len_a) return 1;
+  if (j < len_b) return -1;
+  return 0;
+}
+
+int Sign(int32_t value) {
+  return (value > 0) - (value < 0);
+}
+
+// Names with CR, LF and other control bytes made readable in failure messages.
+std::string Show(const std::string &name) {
+  std::string shown = "\"";
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\\') {
+      shown += "\\\\";
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+      shown += hex;
+    } else {
+      shown += c;
+    }
+  }
+  return shown + "\"";
+}
+
+struct OrderCase {
+  const char *a;
+  const char *b;
+  int expected;  // sign of CompareNames(a, b)
+};
+
+// Checks each pair both ways round, and holds the literal version to the same
+// table so that the property tests compare against a reference that is itself
+// known to be right.
+void ExpectOrder(const std::vector<OrderCase> &cases) {
+  for (const OrderCase &c : cases) {
+    SCOPED_TRACE(Show(c.a) + " vs " + Show(c.b));
+    EXPECT_EQ(Sign(CompareNames(c.a, c.b)), c.expected);
+    EXPECT_EQ(Sign(CompareNames(c.b, c.a)), -c.expected);
+    EXPECT_EQ(Sign(LiteralCompareNames(c.a, c.b)), c.expected);
+    EXPECT_EQ(Sign(LiteralCompareNames(c.b, c.a)), -c.expected);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The order, rule by rule.
+
+TEST(CompareNames, CaseNeverCounts) {
+  ExpectOrder({
+      {"ABC", "abc", 0},
+      {"dev1", "DEV1", 0},
+      {"A\\B.c", "a\\b.C", 0},
+      {"abc", "abd", -1},
+      {"abc", "ABD", -1},
+      // Letters compare folded: 'B' folds to 'b' (0x62), which is above '_'
+      // (0x5F) and '[' (0x5B); unfolded it would be below both.
+      {"a_", "aB", -1},
+      {"[", "A", -1},
+  });
+}
+
+TEST(CompareNames, NumbersCompareByValue) {
+  ExpectOrder({
+      {"a2", "a10", -1},
+      {"Slot2", "Slot10", -1},
+      {"Dev2", "Dev10", -1},
+      {"a9b", "a10", -1},
+      {"9", "10", -1},
+      {"a1b2", "a1b10", -1},
+      {"1.5", "1.10", -1},
+      {"PXI1Slot2", "PXI1Slot10", -1},
+      {"PXI2Slot1", "PXI10Slot1", -1},
+      {"pxi1SLOT2", "PXI1slot10", -1},
+      // Names that first differ inside a number, after digits they share.
+      {"a10", "a100", -1},
+      {"a1000x", "a100x", 1},
+      {"a1050", "a1005", 1},
+      {"192.168.1.9", "192.168.1.10", -1},
+      {"a12", "a13", -1},
+      // Longer than any machine integer: compared digit by digit.
+      {"a123456789012345678901234567890", "a123456789012345678901234567891", -1},
+      {"a99999999999999999999999999999", "a100000000000000000000000000000", -1},
+      {"a12b", "a12c", -1},
+      {"a12", "a12", 0},
+  });
+}
+
+TEST(CompareNames, MoreLeadingZerosSortFirst) {
+  ExpectOrder({
+      {"a010", "a10", -1},
+      {"00", "0", -1},
+      {"x00", "x0", -1},
+      {"a00b", "a0b", -1},
+      {"dev01", "Dev1", -1},
+      {"a007", "a07", -1},
+      // Decided at the number, before the bytes after it are looked at.
+      {"a01c", "a1b", -1},
+      {"a01z", "a1a", -1},
+      {"x0010y", "x010a", -1},
+      // A larger value still wins over zeros.
+      {"a0002", "a1", 1},
+  });
+}
+
+TEST(CompareNames, SeparatorRunSortsFirst) {
+  ExpectOrder({
+      {"x.y", "xy", -1},
+      {".", "1", -1},
+      {".", "a", -1},
+      {"a.x", "a1", -1},
+      {"a\rb", "ab", -1},
+      {"a\nb", "a0", -1},
+      {"a\\", "a_", -1},
+      {"a1.b", "a1b", -1},
+      {"a..b", "a.b", -1},
+  });
+}
+
+TEST(CompareNames, DigitSortsBeforeOtherBytes) {
+  ExpectOrder({
+      {"1", "a", -1},
+      {"a1", "a 1", -1},
+      {"dev1", "dev_1", -1},
+      {"a0", "a!", -1},
+      {"x9", "x-", -1},
+  });
+}
+
+TEST(CompareNames, SegmentsCompareByByteValue) {
+  ExpectOrder({
+      {"a.b", "a\\b", -1},
+      // '.' is a prefix of '..' even though a separator would otherwise sort
+      // before a digit.
+      {"a.1", "a..", -1},
+      {"a.1", "a.b", -1},
+      {"\n", "\r", -1},
+      {"a\n", "a.", -1},
+      {"scope", "scope_x", -1},
+      {"a-b", "a_b", -1},
+      // Bytes above 0x7F compare unsigned.
+      {"z", "\xC3\xA9", -1},
+      {"a\x7F", "a\x80", -1},
+  });
+}
+
+TEST(CompareNames, PrefixSortsFirst) {
+  ExpectOrder({
+      {"a", "a0", -1},
+      {"", "a", -1},
+      {"", "0", -1},
+      {"", ".", -1},
+      {"", "", 0},
+      {"Dev1", "Dev1.ch0", -1},
+      {"a.", "a.b", -1},
+      {"scope", "Scope2", -1},
+  });
+}
+
+TEST(CompareNames, NullCountsAsEmptyName) {
+  EXPECT_EQ(CompareNames(nullptr, nullptr), 0);
+  EXPECT_EQ(CompareNames(nullptr, ""), 0);
+  EXPECT_EQ(CompareNames("", nullptr), 0);
+  EXPECT_LT(CompareNames(nullptr, "a"), 0);
+  EXPECT_GT(CompareNames("a", nullptr), 0);
+}
+
+// The comparator runs inside every sort and search; neither it nor the sort
+// may make copies of the names. The names are longer than any small-string
+// buffer, so a copy would show up as an allocation.
+TEST(CompareNames, NeitherComparingNorSortingAllocates) {
+  NameList list;
+  for (int k = 40; k > 0; --k) {
+    list.push_back({"TCPIP0::192.168.1." + std::to_string(k) + "::inst0::INSTR", false,
+                    "a driver class name longer than a small string",
+                    "prefix-" + std::to_string(k)});
+  }
+  list.push_back({"tcpip0::192.168.1.7::INST0::instr", true, "", ""});
+  const std::size_t before = g_allocations.load();
+  int32_t sum = 0;
+  for (const NameEntry &x : list) {
+    for (const NameEntry &y : list) sum += Sign(CompareNames(x.name.c_str(), y.name.c_str()));
+  }
+  SortNameEntries(list);
+  const std::size_t after = g_allocations.load();
+  EXPECT_EQ(after - before, 0u);
+  EXPECT_EQ(sum, 0);  // antisymmetric over all pairs
+  EXPECT_EQ(list.front().name, "TCPIP0::192.168.1.1::inst0::INSTR");
+  EXPECT_EQ(list.back().name, "TCPIP0::192.168.1.40::inst0::INSTR");
+  // The allocation counter itself works: a copy of a long name is seen.
+  const std::string copy = list.front().name;
+  EXPECT_GT(g_allocations.load(), after);
+}
+
+// Every pair of names of at most one byte, across all 255 non-NUL byte
+// values: the class of each byte (separator, digit, other), folding and
+// unsigned comparison all have to match the literal version.
+TEST(CompareNames, AgreesWithLiteralVersionOnEveryByte) {
+  std::vector<std::string> names = {""};
+  for (int byte = 1; byte < 256; ++byte) names.emplace_back(1, static_cast<char>(byte));
+  for (const std::string &x : names) {
+    for (const std::string &y : names) {
+      ASSERT_EQ(Sign(CompareNames(x.c_str(), y.c_str())),
+                Sign(LiteralCompareNames(x.c_str(), y.c_str())))
+          << Show(x) << " vs " << Show(y);
+    }
+  }
+}
+
+TEST(IsNameSeparator, OnlyCrLfFullStopAndBackslash) {
+  for (int byte = 0; byte < 256; ++byte) {
+    const char c = static_cast<char>(byte);
+    const bool expected = c == '\r' || c == '\n' || c == '.' || c == '\\';
+    EXPECT_EQ(IsNameSeparator(c), expected) << "byte " << byte;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Properties on random names.
+
+// Names from a small alphabet so that shared prefixes, equal numbers with
+// different zeros and names equal ignoring case come up often. Derived names
+// (case flipped, zeros inserted, a prefix of an earlier name continued) make
+// the comparisons run deep into both names.
+class RandomNames {
+ public:
+  explicit RandomNames(uint32_t seed) : engine_(seed) {}
+
+  std::vector<std::string> Make(std::size_t count) {
+    std::vector<std::string> names;
+    names.reserve(count);
+    while (names.size() < count) {
+      const uint32_t kind = Below(8);
+      if (names.empty() || kind < 4) {
+        names.push_back(Fresh(Below(13)));
+      } else {
+        const std::string &base = names[Below(static_cast<uint32_t>(names.size()))];
+        if (kind == 4) {
+          names.push_back(FlipCase(base));
+        } else if (kind == 5) {
+          names.push_back(InsertZero(base));
+        } else {
+          const std::size_t keep = Below(static_cast<uint32_t>(base.size()) + 1);
+          std::string name = base.substr(0, keep) + Fresh(Below(5));
+          if (name.size() > 12) name.resize(12);
+          names.push_back(name);
+        }
+      }
+    }
+    return names;
+  }
+
+  uint32_t Below(uint32_t bound) { return static_cast<uint32_t>(engine_() % bound); }
+
+ private:
+  std::string Fresh(std::size_t length) {
+    static const char kAlphabet[] = "aAbBzZ0123456789\r\n.\\ _";
+    std::string name;
+    for (std::size_t k = 0; k < length; ++k) {
+      // One draw in four is a '0', so that leading zeros are common.
+      name += Below(4) == 0 ? '0' : kAlphabet[Below(sizeof kAlphabet - 1)];
+    }
+    return name;
+  }
+
+  std::string FlipCase(std::string name) {
+    for (char &c : name) {
+      if (Below(2) == 0) {
+        c = std::isupper(static_cast<unsigned char>(c))
+                ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      }
+    }
+    return name;
+  }
+
+  std::string InsertZero(std::string name) {
+    std::size_t at = Below(static_cast<uint32_t>(name.size()) + 1);
+    for (std::size_t k = 0; k < name.size(); ++k) {
+      if (std::isdigit(static_cast<unsigned char>(name[k])) && Below(2) == 0) {
+        at = k;
+        break;
+      }
+    }
+    name.insert(at, 1, '0');
+    if (name.size() > 12) name.resize(12);
+    return name;
+  }
+
+  std::mt19937 engine_;
+};
+
+// Exhaustive over all pairs and triples of a few hundred names: irreflexive,
+// antisymmetric, transitive, and equivalent exactly when strcasecmp says the
+// names are equal. Together that makes it a strict weak ordering.
+TEST(CompareNamesProperty, IsStrictWeakOrderingOnRandomNames) {
+  RandomNames random(20240611u);
+  const std::vector<std::string> names = random.Make(320);
+  const std::size_t n = names.size();
+  std::vector<int8_t> sign(n * n);
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = 0; j < n; ++j) {
+      sign[i * n + j] = static_cast<int8_t>(Sign(CompareNames(names[i].c_str(), names[j].c_str())));
+    }
+  }
+
+  std::size_t equal_pairs = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    ASSERT_EQ(sign[i * n + i], 0) << Show(names[i]);
+    for (std::size_t j = 0; j < n; ++j) {
+      ASSERT_EQ(sign[i * n + j], -sign[j * n + i]) << Show(names[i]) << " vs " << Show(names[j]);
+      const bool equal_ignoring_case = strcasecmp(names[i].c_str(), names[j].c_str()) == 0;
+      ASSERT_EQ(sign[i * n + j] == 0, equal_ignoring_case)
+          << Show(names[i]) << " vs " << Show(names[j]);
+      if (i != j && equal_ignoring_case) ++equal_pairs;
+    }
+  }
+  // The generator must actually produce names equal ignoring case, or the
+  // equivalence half of the check proves nothing.
+  EXPECT_GT(equal_pairs, 100u);
+
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = 0; j < n; ++j) {
+      const int ij = sign[i * n + j];
+      if (ij > 0) continue;
+      for (std::size_t k = 0; k < n; ++k) {
+        const int jk = sign[j * n + k];
+        if (jk > 0) continue;
+        // a <= b <= c gives a <= c, and a < c as soon as one step is strict.
+        const int expected_ik = (ij < 0 || jk < 0) ? -1 : 0;
+        ASSERT_EQ(sign[i * n + k], expected_ik)
+            << Show(names[i]) << ", " << Show(names[j]) << ", " << Show(names[k]);
+      }
+    }
+  }
+}
+
+// The same properties on random triples of a larger set, where a triple
+// check is too many to run exhaustively.
+TEST(CompareNamesProperty, IsTransitiveOnRandomTriplesOfThousandsOfNames) {
+  RandomNames random(77u);
+  const std::vector<std::string> names = random.Make(4000);
+  const auto size = static_cast<uint32_t>(names.size());
+  for (int round = 0; round < 300000; ++round) {
+    const std::string &a = names[random.Below(size)];
+    const std::string &b = names[random.Below(size)];
+    const std::string &c = names[random.Below(size)];
+    const int ab = Sign(CompareNames(a.c_str(), b.c_str()));
+    const int bc = Sign(CompareNames(b.c_str(), c.c_str()));
+    const int ac = Sign(CompareNames(a.c_str(), c.c_str()));
+    ASSERT_EQ(ab, -Sign(CompareNames(b.c_str(), a.c_str()))) << Show(a) << " vs " << Show(b);
+    ASSERT_EQ(ab == 0, strcasecmp(a.c_str(), b.c_str()) == 0) << Show(a) << " vs " << Show(b);
+    if (ab <= 0 && bc <= 0) {
+      ASSERT_EQ(ac, (ab < 0 || bc < 0) ? -1 : 0) << Show(a) << ", " << Show(b) << ", " << Show(c);
+    }
+  }
+}
+
+TEST(CompareNamesProperty, AgreesWithLiteralVersionOnRandomNames) {
+  RandomNames random(4242u);
+  const std::vector<std::string> names = random.Make(4000);
+  const auto size = static_cast<uint32_t>(names.size());
+  std::size_t decided_by_numbers = 0;
+  for (int round = 0; round < 400000; ++round) {
+    const std::string &a = names[random.Below(size)];
+    const std::string &b = names[random.Below(size)];
+    const int expected = Sign(LiteralCompareNames(a.c_str(), b.c_str()));
+    ASSERT_EQ(Sign(CompareNames(a.c_str(), b.c_str())), expected) << Show(a) << " vs " << Show(b);
+    if (expected != 0 && std::isdigit(static_cast<unsigned char>(a[0])) &&
+        std::isdigit(static_cast<unsigned char>(b[0]))) {
+      ++decided_by_numbers;
+    }
+  }
+  // Neighbours in display order differ as late as possible, which is where a
+  // walk that loses its place would go wrong.
+  std::vector<std::string> sorted = names;
+  std::sort(sorted.begin(), sorted.end(), [](const std::string &x, const std::string &y) {
+    return LiteralCompareNames(x.c_str(), y.c_str()) < 0;
+  });
+  for (std::size_t k = 1; k < sorted.size(); ++k) {
+    const char *x = sorted[k - 1].c_str();
+    const char *y = sorted[k].c_str();
+    ASSERT_EQ(Sign(CompareNames(x, y)), Sign(LiteralCompareNames(x, y)))
+        << Show(x) << " vs " << Show(y);
+    ASSERT_EQ(Sign(CompareNames(y, x)), Sign(LiteralCompareNames(y, x)))
+        << Show(y) << " vs " << Show(x);
+  }
+  EXPECT_GT(decided_by_numbers, 1000u);
+}
+
+// ---------------------------------------------------------------------------
+// Sorting.
+
+TEST(SortNameEntries, PutsRealisticNamesInDisplayOrder) {
+  const std::vector<std::string> expected = {
+      "dev01",
+      "Dev1",
+      "Dev1.ch0",
+      "Dev2",
+      "Dev10",
+      "DMM",
+      "MyScope",
+      "PXI1Slot2",
+      "PXI1Slot10",
+      "PXIe-1082/Slot10",
+      "Scope2",
+      "scope10",
+      "scope_2",
+      "TCPIP0::192.168.1.9::inst0::INSTR",
+      "TCPIP0::192.168.1.10::inst0::INSTR",
+  };
+  NameList list;
+  for (const std::string &name : expected) list.push_back({name, false, "class-" + name, ""});
+  std::mt19937 engine(5u);
+  for (int shuffle = 0; shuffle < 20; ++shuffle) {
+    std::shuffle(list.begin(), list.end(), engine);
+    SortNameEntries(list);
+    std::vector<std::string> sorted;
+    for (const NameEntry &entry : list) {
+      EXPECT_EQ(entry.driverClass, "class-" + entry.name) << "fields must travel with the name";
+      sorted.push_back(entry.name);
+    }
+    ASSERT_EQ(sorted, expected);
+  }
+}
+
+TEST(SortResourceEntries, PutsRealisticNamesInDisplayOrder) {
+  const std::vector<std::string> expected = {
+      "ASRL1::INSTR",
+      "ASRL10::INSTR",
+      "GPIB0::5::INSTR",
+      "GPIB0::22::INSTR",
+      "TCPIP0::192.168.1.9::inst0::INSTR",
+      "TCPIP0::192.168.1.10::inst0::INSTR",
+      "USB0::0x0957::0x1796::MY5::INSTR",
+  };
+  ResourceList list;
+  for (std::size_t k = expected.size(); k-- > 0;) list.push_back({expected[k], k % 2 == 0});
+  SortResourceEntries(list);
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    EXPECT_EQ(list[k].name, expected[k]);
+    EXPECT_EQ(list[k].sessionOpen, k % 2 == 0) << list[k].name;
+  }
+}
+
+TEST(SortNameEntries, EveryPairOfRandomNamesEndsUpOrdered) {
+  RandomNames random(99u);
+  NameList list;
+  for (const std::string &name : random.Make(3000)) list.push_back({name, false, name, ""});
+  SortNameEntries(list);
+  ASSERT_EQ(list.size(), 3000u);
+  for (std::size_t k = 1; k < list.size(); ++k) {
+    ASSERT_LE(CompareNames(list[k - 1].name.c_str(), list[k].name.c_str()), 0)
+        << Show(list[k - 1].name) << " before " << Show(list[k].name);
+    ASSERT_EQ(list[k].driverClass, list[k].name);
+  }
+  // A valid strict weak ordering leaves no later name that sorts before an
+  // earlier one, not just no adjacent one.
+  for (std::size_t x = 0; x < list.size(); x += 7) {
+    for (std::size_t y = x + 1; y < list.size(); ++y) {
+      ASSERT_LE(CompareNames(list[x].name.c_str(), list[y].name.c_str()), 0)
+          << Show(list[x].name) << " before " << Show(list[y].name);
+    }
+  }
+}
+
+TEST(SortResourceEntries, EveryAdjacentPairOfRandomNamesIsOrdered) {
+  RandomNames random(123u);
+  ResourceList list;
+  for (const std::string &name : random.Make(2000)) list.push_back({name, false});
+  SortResourceEntries(list);
+  for (std::size_t k = 1; k < list.size(); ++k) {
+    ASSERT_LE(CompareNames(list[k - 1].name.c_str(), list[k].name.c_str()), 0)
+        << Show(list[k - 1].name) << " before " << Show(list[k].name);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Case-insensitive searches.
+
+NameList MakeNameList(const std::vector<std::string> &names) {
+  NameList list;
+  for (const std::string &name : names) list.push_back({name, false, "", ""});
+  return list;
+}
+
+ResourceList MakeResourceList(const std::vector<std::string> &names) {
+  ResourceList list;
+  for (const std::string &name : names) list.push_back({name, false});
+  return list;
+}
+
+TEST(FindNameEntry, FindsFirstEntryEqualIgnoringCase) {
+  NameList list = MakeNameList({"Scope", "DEV1", "dev10", "Dev1", "dev1"});
+  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "dev1") - list.begin(), 1);
+  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "SCOPE") - list.begin(), 0);
+  // Searching on from just after a match finds the next one, then the end.
+  EXPECT_EQ(FindNameEntry(list.begin() + 2, list.end(), "dev1") - list.begin(), 3);
+  EXPECT_EQ(FindNameEntry(list.begin() + 4, list.end(), "dev1") - list.begin(), 4);
+  EXPECT_EQ(FindNameEntry(list.begin() + 5, list.end(), "dev1"), list.end());
+  // A range that stops before the match does not see it.
+  EXPECT_EQ(FindNameEntry(list.begin() + 2, list.begin() + 3, "dev1"), list.begin() + 3);
+}
+
+TEST(FindNameEntry, AnswersLastWhenNothingMatches) {
+  NameList list = MakeNameList({"DEV1", "dev10", "dev01", ""});
+  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "dev"), list.end());
+  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "dev1 "), list.end());
+  // Equal in display order is not equal: 'dev01' and 'dev1' differ.
+  EXPECT_EQ(FindNameEntry(list.begin(), list.begin() + 1, "dev01"), list.begin() + 1);
+  EXPECT_EQ(FindNameEntry(list.begin(), list.begin(), "DEV1"), list.begin());
+  EXPECT_EQ(FindNameEntry(list.end(), list.end(), "DEV1"), list.end());
+  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), nullptr), list.end());
+  // The empty key matches only the empty name.
+  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "") - list.begin(), 3);
+}
+
+TEST(FindNameEntry, WorksOnConstLists) {
+  const NameList list = MakeNameList({"a", "PXI1Slot2", "pxi1slot2"});
+  const NameList::const_iterator found = FindNameEntry(list.begin(), list.end(), "pXi1SlOt2");
+  EXPECT_EQ(found - list.begin(), 1);
+  const NameList empty;
+  EXPECT_EQ(FindNameEntry(empty.begin(), empty.end(), "a"), empty.end());
+}
+
+TEST(FindResourceEntry, FindsFirstEntryEqualIgnoringCase) {
+  ResourceList list = MakeResourceList({"GPIB0::5::INSTR", "asrl1::instr", "ASRL1::INSTR"});
+  EXPECT_EQ(FindResourceEntry(list.begin(), list.end(), "ASRL1::INSTR") - list.begin(), 1);
+  EXPECT_EQ(FindResourceEntry(list.begin() + 2, list.end(), "asrl1::INSTR") - list.begin(), 2);
+  EXPECT_EQ(FindResourceEntry(list.begin(), list.end(), "ASRL2::INSTR"), list.end());
+  EXPECT_EQ(FindResourceEntry(list.begin(), list.end(), nullptr), list.end());
+  EXPECT_EQ(FindResourceEntry(list.begin(), list.begin(), "GPIB0::5::INSTR"), list.begin());
+  const ResourceList &view = list;
+  EXPECT_EQ(FindResourceEntry(view.begin(), view.end(), "gpib0::5::instr"), view.begin());
+}
+
+// ---------------------------------------------------------------------------
+// The index must answer what a linear scan answers, from any start.
+
+// Position answered by the scan over [from, end), npos at the end.
+template <typename List, typename Finder>
+std::size_t ScanFrom(const List &list, const char *key, std::size_t from, Finder find) {
+  if (from >= list.size()) return NameIndex::npos;
+  const auto found = find(list.begin() + static_cast<std::ptrdiff_t>(from), list.end(), key);
+  return found == list.end() ? NameIndex::npos : static_cast<std::size_t>(found - list.begin());
+}
+
+std::size_t ScanNames(const NameList &list, const char *key, std::size_t from) {
+  return ScanFrom(list, key, from, [](auto first, auto last, const char *k) {
+    return FindNameEntry(first, last, k);
+  });
+}
+
+std::size_t ScanResources(const ResourceList &list, const char *key, std::size_t from) {
+  return ScanFrom(list, key, from, [](auto first, auto last, const char *k) {
+    return FindResourceEntry(first, last, k);
+  });
+}
+
+// Short names from a tiny alphabet: many names equal ignoring case.
+std::string ShortName(RandomNames &random) {
+  static const char kAlphabet[] = "aAbB1.";
+  std::string name;
+  const uint32_t length = random.Below(4);
+  for (uint32_t k = 0; k < length; ++k) name += kAlphabet[random.Below(sizeof kAlphabet - 1)];
+  return name;
+}
+
+template <typename List, typename Scan>
+void ExpectIndexMatchesScan(const NameIndex &index, const List &list,
+                            const std::vector<std::string> &keys, Scan scan) {
+  ASSERT_EQ(index.Size(), list.size());
+  const std::size_t froms[] = {
+      0, 1, list.size() / 3, list.size() / 2, list.size() - 1, list.size(), list.size() + 5};
+  for (const std::string &key : keys) {
+    // Walk every match the way the merge does: from just after each one.
+    std::size_t position = index.Find(key.c_str());
+    std::size_t expected = scan(list, key.c_str(), 0);
+    ASSERT_EQ(position, expected) << Show(key);
+    while (expected != NameIndex::npos) {
+      position = index.Find(key.c_str(), expected + 1);
+      expected = scan(list, key.c_str(), expected + 1);
+      ASSERT_EQ(position, expected) << Show(key);
+    }
+    for (const std::size_t from : froms) {
+      ASSERT_EQ(index.Find(key.c_str(), from), scan(list, key.c_str(), from))
+          << Show(key) << " from " << from;
+    }
+  }
+}
+
+TEST(NameIndex, AgreesWithLinearScanWhileEntriesAreAppended) {
+  RandomNames random(31337u);
+  NameList list;
+  for (int k = 0; k < 400; ++k) list.push_back({ShortName(random), false, "", ""});
+  NameIndex index(list);
+
+  std::vector<std::string> keys;
+  for (int k = 0; k < 150; ++k) keys.push_back(ShortName(random));
+  keys.push_back("absent");
+  ExpectIndexMatchesScan(index, list, keys, ScanNames);
+
+  // Appends, including names already present in another case and names the
+  // index has never seen; the list reallocates along the way.
+  for (int round = 0; round < 5; ++round) {
+    for (int k = 0; k < 60; ++k) {
+      list.push_back({ShortName(random) + (k % 3 == 0 ? "Zz" : ""), true, "", ""});
+      index.Append(list.back().name);
+    }
+    keys.push_back("zz");
+    keys.push_back("AZZ");
+    ExpectIndexMatchesScan(index, list, keys, ScanNames);
+  }
+}
+
+TEST(NameIndex, AgreesWithLinearScanOnResourceLists) {
+  RandomNames random(2718u);
+  ResourceList list;
+  for (int k = 0; k < 300; ++k) list.push_back({ShortName(random) + "::INSTR", false});
+  NameIndex index(list);
+  std::vector<std::string> keys;
+  for (int k = 0; k < 100; ++k) keys.push_back(ShortName(random) + "::instr");
+  ExpectIndexMatchesScan(index, list, keys, ScanResources);
+  list.push_back({"GPIB0::1::INSTR", true});
+  index.Append(list.back().name);
+  keys.push_back("gpib0::1::instr");
+  ExpectIndexMatchesScan(index, list, keys, ScanResources);
+}
+
+// The session merge: mark every entry equal to a session's name, or append
+// the session when there is none, so that a later session with the same
+// name finds the appended one. With the index it must give the same list as
+// with linear scans.
+TEST(NameIndex, SessionMergeGivesTheSameListAsLinearScans) {
+  RandomNames random(8080u);
+  NameList installed;
+  for (int k = 0; k < 500; ++k) installed.push_back({ShortName(random), false, "", ""});
+  NameList sessions;
+  for (int k = 0; k < 200; ++k) {
+    sessions.push_back({ShortName(random) + (k % 4 == 0 ? "S" : ""), true, "cls", "pfx"});
+  }
+
+  NameList scanned = installed;
+  for (const NameEntry &session : sessions) {
+    auto match = FindNameEntry(scanned.begin(), scanned.end(), session.name.c_str());
+    if (match == scanned.end()) {
+      scanned.push_back(session);
+      continue;
+    }
+    while (match != scanned.end()) {
+      match->sessionOpen = true;
+      match = FindNameEntry(match + 1, scanned.end(), session.name.c_str());
+    }
+  }
+
+  NameList indexed = installed;
+  NameIndex index(indexed);
+  std::size_t appended = 0;
+  for (const NameEntry &session : sessions) {
+    std::size_t match = index.Find(session.name.c_str());
+    if (match == NameIndex::npos) {
+      indexed.push_back(session);
+      index.Append(indexed.back().name);
+      ++appended;
+      continue;
+    }
+    for (; match != NameIndex::npos; match = index.Find(session.name.c_str(), match + 1)) {
+      indexed[match].sessionOpen = true;
+    }
+  }
+
+  ASSERT_EQ(indexed.size(), scanned.size());
+  for (std::size_t k = 0; k < scanned.size(); ++k) {
+    EXPECT_EQ(indexed[k].name, scanned[k].name) << k;
+    EXPECT_EQ(indexed[k].sessionOpen, scanned[k].sessionOpen) << k;
+    EXPECT_EQ(indexed[k].driverClass, scanned[k].driverClass) << k;
+  }
+  // Both outcomes of the merge must have happened for the check to mean
+  // anything.
+  EXPECT_GT(appended, 10u);
+  EXPECT_LT(appended, sessions.size());
+}
+
+TEST(NameIndex, MatchesExactlyWhatStrcasecmpMatches) {
+  NameList list = MakeNameList({"Dev1", "dev01", "DEV1", "dev1 ", "dev1"});
+  // A name with an embedded NUL compares as its prefix, as in the scan.
+  list.push_back({std::string("dev1\0tail", 9), false, "", ""});
+  const NameIndex index(list);
+  EXPECT_EQ(index.Find("dEv1"), 0u);
+  EXPECT_EQ(index.Find("dEv1", 1), 2u);
+  EXPECT_EQ(index.Find("dEv1", 3), 4u);
+  EXPECT_EQ(index.Find("dEv1", 5), 5u);
+  EXPECT_EQ(index.Find("dEv1", 6), NameIndex::npos);
+  EXPECT_EQ(index.Find("DEV01"), 1u);
+  EXPECT_EQ(index.Find("DEV1 "), 3u);
+  EXPECT_EQ(index.Find("dev"), NameIndex::npos);
+  EXPECT_EQ(index.Find(nullptr), NameIndex::npos);
+  EXPECT_EQ(ScanNames(list, "dEv1", 5), 5u);
+}
+
+TEST(NameIndex, EmptyIndexFindsNothingUntilAppended) {
+  NameIndex index;
+  EXPECT_EQ(index.Size(), 0u);
+  EXPECT_EQ(index.Find(""), NameIndex::npos);
+  index.Append("");
+  index.Append("Scope");
+  EXPECT_EQ(index.Size(), 2u);
+  EXPECT_EQ(index.Find(""), 0u);
+  EXPECT_EQ(index.Find("SCOPE"), 1u);
+  EXPECT_EQ(index.Find("SCOPE", 2), NameIndex::npos);
+}
+
+}  // namespace
+}  // namespace hx
