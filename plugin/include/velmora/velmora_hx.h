@@ -20,6 +20,9 @@
  *   threads that a request never waits for longer than 100 ms.
  * - The library stays mapped after the host unloads it, because a worker may
  *   still be running.
+ * - The IviIni_* functions below bear the names of libvelmora's functions
+ *   with a different handle type: do not include this header and
+ *   <velmora/velmora.h> in the same translation unit.
  */
 #ifndef VELMORA_VELMORA_HX_H
 #define VELMORA_VELMORA_HX_H

@@ -1,0 +1,20 @@
+/* Uses an installed velmora: calls libvelmora through its header, and loads
+   the plug-in from its installed location (plugin.c). */
+#include <stdio.h>
+
+#include <velmora/velmora.h>
+
+int check_plugin(void);
+
+int main(void) {
+  IviIniHandle handle = (IviIniHandle)&handle;
+  /* The shipped back end cannot open anything: -1 and a null handle. */
+  int32_t status = IviIni_OpenIniFile("consumer.ini", &handle);
+  if (status != -1 || handle != NULL) {
+    printf("IviIni_OpenIniFile answered %d\n", (int)status);
+    return 1;
+  }
+  if (check_plugin() != 0) return 1;
+  printf("consumer ok\n");
+  return 0;
+}

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the build tree into a temporary prefix and consumes it from a tiny
+# project twice: through find_package(velmora) and through pkg-config.
+# Usage: install_test.sh <build-dir> <consumer-source-dir> <c-compiler>
+set -euo pipefail
+build=$1 consumer=$2 cc=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix="$work/prefix"
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+lib=$(find "$prefix" -name libvelmora.so -path '*/lib*' | head -n 1)
+libdir=$(dirname "$lib")
+for so in "$libdir/libvelmora.so.1" "$libdir/libvelmora_hx.so"; do
+  [ -f "$so" ] || { echo "not installed: $so"; exit 1; }
+  if readelf -d "$so" | grep -qE '\((RUNPATH|RPATH)\)'; then
+    echo "$so carries a RUNPATH/RPATH"; exit 1
+  fi
+done
+[ -L "$libdir/libvelmora.so" ] || { echo "libvelmora.so is not a version link"; exit 1; }
+
+echo "--- find_package(velmora)"
+cmake -S "$consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_C_COMPILER="$cc" >/dev/null
+cmake --build "$work/cmake-build" >/dev/null
+LD_LIBRARY_PATH="$libdir" "$work/cmake-build/consumer"
+
+echo "--- pkg-config"
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+plugin=$(pkg-config --variable=plugin velmora_hx)
+[ -f "$plugin" ] || { echo "pkg-config names a plug-in that does not exist: $plugin"; exit 1; }
+# shellcheck disable=SC2046
+"$cc" -o "$work/consumer-pc" "$consumer/main.c" "$consumer/plugin.c" $(pkg-config --cflags velmora velmora_hx) \
+  -DPLUGIN_PATH="\"$plugin\"" $(pkg-config --libs velmora) -ldl
+LD_LIBRARY_PATH="$libdir" "$work/consumer-pc"
