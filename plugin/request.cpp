@@ -168,9 +168,6 @@ int32_t ServeRequest(uint32_t appContext, ConstPStr ioClass, void *reserved, HxH
       if (auto fallback = slots.requestFallback.get()) fallback();
     }
   }
-  // A request without a place for its answer has nothing to do.
-  if (names == nullptr) return kRequestHostFailure;
-
   // Loader gate. running is read before loaded is read again: the loader
   // stores loaded before it clears running, so a cleared flag from a finished
   // run always comes with loaded set, and only a loader that never ran is
@@ -208,6 +205,11 @@ int32_t ServeRequest(uint32_t appContext, ConstPStr ioClass, void *reserved, HxH
       MergeOpenSessions(appContext, ModInstrListUnlessRunning(lists), VisaListUnlessRunning(lists),
                         lists.iviSessions, lists.visaSessions, properties);
   if (merged != kRequestOk && merged != kSessionsUnchanged) return merged;
+
+  // Everything up to here leaves names alone; a request without a place for
+  // its answer gets as far as any other and fails only where the answer
+  // would be stored.
+  if (names == nullptr) return kRequestHostFailure;
 
   NameList m = std::move(lists.iviCopy);
   m.insert(m.end(), std::make_move_iterator(lists.modInstrCopy.begin()),
