@@ -87,7 +87,9 @@ bool Searching(HxHandle list) {
 
 }  // namespace
 
-const char *PluginPath() { return VELMORA_HX_PATH; }
+const char *PluginPath() {
+  return VELMORA_HX_PATH;
+}
 
 const Plugin &LoadPlugin() {
   static const Plugin plugin = OpenPlugin();
@@ -104,41 +106,53 @@ ConstPStr IviClass() {
   return ivi.get();
 }
 
-Properties::Properties(std::optional<uint32_t> displayFilter,
-                       std::optional<std::string> typeClass)
+Properties::Properties(std::optional<uint32_t> displayFilter, std::optional<std::string> typeClass)
     : variant_(hxhost_variant_new()) {
   if (displayFilter) hxhost_variant_set_u32(variant_, "displayFilter", *displayFilter);
   if (typeClass) hxhost_variant_set_string(variant_, "typeClass", typeClass->c_str());
 }
 
-Properties::~Properties() { hxhost_variant_dispose(variant_); }
+Properties::~Properties() {
+  hxhost_variant_dispose(variant_);
+}
+
+namespace {
+
+ResultEntry ReadSlot(HxHandle list, int32_t index) {
+  HxVariantRef var = hxhost_list_slot(list, index);
+  return ResultEntry{StringAttribute(var, "n"), U32Attribute(var, "g"), U32Attribute(var, "id")};
+}
+
+std::string Render(const ResultEntry &e) {
+  std::string text = e.n.value_or("");
+  auto append = [&text](const std::string &part) {
+    if (!text.empty()) text += ' ';
+    text += part;
+  };
+  if (e.g) append(*e.g == kOpenSessionGroup ? "+g" : "+g=" + std::to_string(*e.g));
+  if (e.id) append("#" + std::to_string(static_cast<int32_t>(*e.id)));
+  if (!e.n && !e.g && !e.id) text = "(empty)";
+  return text;
+}
+
+}  // namespace
 
 std::vector<ResultEntry> ReadList(HxHandle list) {
   std::vector<ResultEntry> entries;
   const int32_t count = hxhost_list_count(list);
-  for (int32_t i = 0; i < count; ++i) {
-    HxVariantRef var = hxhost_list_slot(list, i);
-    entries.push_back(ResultEntry{StringAttribute(var, "n"), U32Attribute(var, "g"),
-                                  U32Attribute(var, "id")});
-  }
+  for (int32_t i = 0; i < count; ++i) entries.push_back(ReadSlot(list, i));
   return entries;
 }
 
 std::vector<std::string> RenderList(HxHandle list) {
   std::vector<std::string> rendered;
-  for (const ResultEntry &e : ReadList(list)) {
-    std::string text = e.n.value_or("");
-    auto append = [&text](const std::string &part) {
-      if (!text.empty()) text += ' ';
-      text += part;
-    };
-    if (e.g) {
-      append(*e.g == kOpenSessionGroup ? "+g" : "+g=" + std::to_string(*e.g));
-    }
-    if (e.id) append("#" + std::to_string(static_cast<int32_t>(*e.id)));
-    if (!e.n && !e.g && !e.id) text = "(empty)";
-    rendered.push_back(text);
-  }
+  for (const ResultEntry &e : ReadList(list)) rendered.push_back(Render(e));
+  return rendered;
+}
+
+std::vector<std::string> RenderSlots(HxHandle list, int32_t slots) {
+  std::vector<std::string> rendered;
+  for (int32_t i = 0; i < slots; ++i) rendered.push_back(Render(ReadSlot(list, i)));
   return rendered;
 }
 
@@ -146,8 +160,8 @@ int32_t RequestUntilBound(const Plugin &plugin, HxHandle *names, HxVariantRef pr
                           uint32_t mode) {
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
   for (;;) {
-    const int32_t status = plugin.GetIOControlNames(0, IviClass(), nullptr, names, properties,
-                                                    mode);
+    const int32_t status =
+        plugin.GetIOControlNames(0, IviClass(), nullptr, names, properties, mode);
     if (status != kBinding) return status;
     if (std::chrono::steady_clock::now() > deadline) {
       ADD_FAILURE() << "the plug-in is still binding after " << kPatience.count() << " s";
@@ -171,6 +185,33 @@ HxHandle RequestUntilSettled(const Plugin &plugin, HxVariantRef properties) {
     }
     std::this_thread::sleep_for(kPollInterval);
   }
+}
+
+std::vector<std::string> TakeList(HxHandle list) {
+  if (list == nullptr) return {};
+  std::vector<std::string> rendered = RenderList(list);
+  hxhost_dispose_list(list);
+  return rendered;
+}
+
+std::vector<std::string> BindAndSettle(const Plugin &plugin, HxVariantRef properties) {
+  HxHandle first = nullptr;
+  const int32_t status = RequestUntilBound(plugin, &first, properties, 1);
+  if (status != 0) ADD_FAILURE() << "the first bound request answered " << status;
+  TakeList(first);
+  return TakeList(RequestUntilSettled(plugin, properties));
+}
+
+bool WaitUntil(const std::function<bool()> &done, const char *what) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "gave up waiting after " << kPatience.count() << " s: " << what;
+      return false;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
 }
 
 DevicesFile::DevicesFile(const std::vector<std::string> &lines) {

@@ -8,6 +8,7 @@
 #define VELMORA_TESTS_PLUGIN_HARNESS_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,6 +97,10 @@ std::vector<ResultEntry> ReadList(HxHandle list);
 //   "name #7"     an entry with both
 //   "(empty)"     an entry without attributes
 std::vector<std::string> RenderList(HxHandle list);
+// The first `slots` slots of a list handle, rendered as RenderList does,
+// whatever its count field says: a failed result keeps count 0 but the
+// entries it had already named.
+std::vector<std::string> RenderSlots(HxHandle list, int32_t slots);
 
 // Asks for names until the plug-in has finished binding (it answers 2 until
 // then) and answers the first other status; the result of that request is
@@ -108,6 +113,19 @@ int32_t RequestUntilBound(const Plugin &plugin, HxHandle *names, HxVariantRef pr
 // caller disposes of it). The devices file must be unchanged meanwhile, or
 // mode 0 may restart the worker. Fails the test after a few seconds.
 HxHandle RequestUntilSettled(const Plugin &plugin, HxVariantRef properties);
+
+// Renders a result handle (RenderList) and hands it back to the host
+// stand-in (hxhost_dispose_list). A null handle renders as no entries.
+std::vector<std::string> TakeList(HxHandle list);
+
+// Binds the plug-in (RequestUntilBound in mode 1) and waits until the
+// discovery run that the first bound request started has finished
+// (RequestUntilSettled); answers the settled result, rendered.
+std::vector<std::string> BindAndSettle(const Plugin &plugin, HxVariantRef properties);
+
+// Polls `done` every few milliseconds until it holds; false (and a test
+// failure naming `what`) when it still does not after a few seconds.
+bool WaitUntil(const std::function<bool()> &done, const char *what);
 
 // A devices file for the discovery stand-in, in a fresh temporary folder.
 class DevicesFile {
@@ -147,5 +165,10 @@ class StderrCapture {
 // offset a test may move. Provided by fake_clock.cpp, which interposes
 // time() for the whole test process.
 void AdvanceFakeClock(int64_t seconds);
+// Stops the clock at its current reading, so that only AdvanceFakeClock
+// moves it from then on: tests of the 20-second throttle need exact
+// differences, which a running wall clock cannot give. There is no way back
+// in the same process.
+void FreezeFakeClock();
 
 #endif

@@ -1,0 +1,367 @@
+// The name-list request driven through the plug-in exactly as the host drives
+// it: the loader gate, the first-request rule, the three refresh modes with
+// and without a running discovery worker, the searching marker and the
+// 20-second throttle. Each case runs in its own process (the plug-in's state
+// never resets), with the discovery stand-in linked in.
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "plugin_harness.h"
+#include "qxmodinst_standin.h"
+
+namespace {
+
+using hxtest::BindAndSettle;
+using hxtest::DevicesFile;
+using hxtest::IviClass;
+using hxtest::LoadPlugin;
+using hxtest::Plugin;
+using hxtest::Properties;
+using hxtest::PStr;
+using hxtest::RenderList;
+using hxtest::RequestUntilBound;
+using hxtest::RequestUntilSettled;
+using hxtest::TakeList;
+using hxtest::WaitUntil;
+using Rendered = std::vector<std::string>;
+
+constexpr int32_t kOk = 0;
+constexpr int32_t kBinding = 2;
+constexpr int32_t kRefused = 5;
+constexpr uint32_t kModeChanged = 0;
+constexpr uint32_t kModeFull = 1;
+constexpr uint32_t kModeCached = 2;
+const std::string kMarker = "<Searching for more> #7";
+// What a request that must not write its output leaves there.
+const HxHandle kUntouched = reinterpret_cast<HxHandle>(uintptr_t{0x5eed});
+
+qxmodinst_standin_counters Discovery() {
+  qxmodinst_standin_counters counters{};
+  qxmodinst_standin_get_counters(&counters);
+  return counters;
+}
+
+// A worker's open is counted when its thread gets there, which may be just
+// after the request that started it returned: wait for the count to reach
+// `expected`, then insist that it is exactly that.
+void ExpectOpens(int64_t expected) {
+  WaitUntil([&] { return Discovery().opens >= expected; }, "the discovery open");
+  EXPECT_EQ(expected, Discovery().opens);
+}
+
+int32_t Ask(const Plugin &plugin, HxHandle *names, HxVariantRef properties, uint32_t mode,
+            ConstPStr ioClass = IviClass()) {
+  return plugin.GetIOControlNames(0, ioClass, nullptr, names, properties, mode);
+}
+
+// Asks and answers the rendered result (empty when the request failed).
+Rendered AskRendered(const Plugin &plugin, HxVariantRef properties, uint32_t mode,
+                     int32_t expectedStatus = kOk) {
+  HxHandle names = nullptr;
+  EXPECT_EQ(expectedStatus, Ask(plugin, &names, properties, mode));
+  return TakeList(names);
+}
+
+// A request timed on a steady clock.
+struct Timed {
+  Rendered result;
+  std::chrono::milliseconds took;
+};
+Timed AskTimed(const Plugin &plugin, HxVariantRef properties, uint32_t mode) {
+  const auto start = std::chrono::steady_clock::now();
+  HxHandle names = nullptr;
+  EXPECT_EQ(kOk, Ask(plugin, &names, properties, mode));
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  return Timed{TakeList(names), took};
+}
+
+const std::vector<std::string> kThreeDevices = {
+    "PXI1Slot10 | Scope | niScope", "PXI1Slot2 | DMM | niDMM", "pxi1slot1 | Scope | niScope"};
+const Rendered kThreeDevicesSorted = {"pxi1slot1", "PXI1Slot2", "PXI1Slot10", "#-1", "#3", "#2"};
+
+// ---- Loader gate ----------------------------------------------------------
+
+TEST(LoaderGate, AnswersBindingWhileTheLoaderRunsAndStartsOnlyOne) {
+  DevicesFile devices({"PXI1Slot2 | DMM | niDMM"});
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  // Every open yields session 0: the loader then opens twice (binding, and
+  // its own retry), and no discovery run can follow, so the number of opens
+  // counts the loader runs exactly.
+  qxmodinst_standin_open_gives_zero_session(1);
+  qxmodinst_standin_set_open_delay_ms(300);
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+
+  HxHandle names = kUntouched;
+  EXPECT_EQ(kBinding, Ask(plugin, &names, properties.get(), kModeCached));
+  EXPECT_EQ(kUntouched, names);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(kBinding, Ask(plugin, &names, properties.get(), kModeFull));
+    EXPECT_EQ(kUntouched, names);
+  }
+  ExpectOpens(1);
+
+  names = nullptr;
+  ASSERT_EQ(kOk, RequestUntilBound(plugin, &names, properties.get(), kModeFull));
+  // No session, so no discovery run and nothing to search for.
+  EXPECT_EQ((Rendered{"#3", "#2"}), TakeList(names));
+  EXPECT_EQ(2, Discovery().opens);
+
+  // Without a session no mode starts the discovery worker, throttle or not.
+  AdvanceFakeClock(100);
+  devices.Write({"PXI1Slot3 | DMM | niDMM"});
+  EXPECT_EQ((Rendered{"#3", "#2"}), AskRendered(plugin, properties.get(), kModeFull));
+  EXPECT_EQ((Rendered{"#3", "#2"}), AskRendered(plugin, properties.get(), kModeChanged));
+  EXPECT_EQ(2, Discovery().opens);
+}
+
+TEST(LoaderGate, RefusesEveryOtherClassBeforeBindingAndStillTraces) {
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  const PStr lower("ivi"), shorter("IV"), longer("IVI "), empty(""), visa("VISA");
+  const ConstPStr classes[] = {nullptr,      lower.get(), shorter.get(),
+                               longer.get(), empty.get(), visa.get()};
+  for (ConstPStr ioClass : classes) {
+    for (uint32_t mode : {kModeChanged, kModeFull, kModeCached, 9u}) {
+      hxtest::StderrCapture trace;
+      HxHandle names = kUntouched;
+      EXPECT_EQ(kRefused, Ask(plugin, &names, properties.get(), mode, ioClass));
+      EXPECT_EQ(kUntouched, names);
+      EXPECT_EQ("GetIOControlNames", trace.Text());
+    }
+  }
+  // None of them started the loader.
+  EXPECT_EQ(0, Discovery().opens);
+
+  hxtest::StderrCapture trace;
+  HxHandle names = kUntouched;
+  EXPECT_EQ(kBinding, Ask(plugin, &names, properties.get(), kModeFull));
+  EXPECT_EQ(kUntouched, names);
+  EXPECT_EQ("GetIOControlNames", trace.Text());
+}
+
+TEST(LoaderGate, NullOutputAddressStillPassesTheGate) {
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  EXPECT_EQ(kBinding, Ask(plugin, nullptr, properties.get(), kModeFull));
+  // The request above started the loader: binding finishes without any
+  // request that has an output address.
+  ASSERT_TRUE(WaitUntil([&] { return Ask(plugin, nullptr, properties.get(), kModeFull) != 2; },
+                        "binding through requests without an output address"));
+  // Once bound there is nowhere to put a result.
+  EXPECT_EQ(7, Ask(plugin, nullptr, properties.get(), kModeCached));
+  EXPECT_EQ(kRefused, Ask(plugin, nullptr, properties.get(), 3));
+}
+
+// ---- First request after binding ----------------------------------------
+
+class FirstRequest : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(FirstRequest, RunsAsFullRefreshWhateverModeSays) {
+  DevicesFile devices(kThreeDevices);
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  HxHandle names = nullptr;
+  ASSERT_EQ(kBinding, Ask(plugin, &names, properties.get(), GetParam()));
+  ASSERT_TRUE(WaitUntil([] { return Discovery().sessions_outstanding == 1; }, "binding"));
+  // The discovery run that a full refresh starts takes a while; the first
+  // request must start it and come back searching.
+  qxmodinst_standin_set_open_delay_ms(400);
+  const int64_t opensBefore = Discovery().opens;
+
+  names = nullptr;
+  ASSERT_EQ(kOk, RequestUntilBound(plugin, &names, properties.get(), GetParam()));
+  EXPECT_EQ((Rendered{kMarker, "#-1", "#3", "#2"}), TakeList(names));
+  ExpectOpens(opensBefore + 1);
+
+  qxmodinst_standin_set_open_delay_ms(0);
+  EXPECT_EQ(kThreeDevicesSorted, TakeList(RequestUntilSettled(plugin, properties.get())));
+  // From now on an out-of-range mode is refused and nothing is written.
+  for (uint32_t mode : {3u, 7u, 0x80000000u, 0xFFFFFFFFu}) {
+    names = kUntouched;
+    EXPECT_EQ(kRefused, Ask(plugin, &names, properties.get(), mode));
+    EXPECT_EQ(kUntouched, names);
+  }
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeCached));
+}
+
+INSTANTIATE_TEST_SUITE_P(AnyMode, FirstRequest, testing::Values(0u, 2u, 3u, 0xFFFFFFFFu));
+
+// ---- Refresh modes ------------------------------------------------------
+
+TEST(RefreshModes, IdleWorkerAnswersFromTheListAndOnlyFullRefreshRestartsIt) {
+  DevicesFile devices(kThreeDevices);
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  EXPECT_EQ(kThreeDevicesSorted, BindAndSettle(plugin, properties.get()));
+  const int64_t opens = Discovery().opens;
+
+  // Devices unchanged: mode 0 does not restart the worker, however long ago
+  // it ran; mode 2 never does.
+  AdvanceFakeClock(3600);
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeChanged));
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeCached));
+  EXPECT_EQ(opens, Discovery().opens);
+
+  // A changed devices file is not seen by mode 2 at all.
+  devices.Write({"PXI9Slot1 | DMM | niDMM"});
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeCached));
+  EXPECT_EQ(opens, Discovery().opens);
+
+  // Mode 1 restarts the idle worker every time, without throttle.
+  qxmodinst_standin_set_open_delay_ms(0);
+  for (int run = 1; run <= 3; ++run) {
+    HxHandle names = nullptr;
+    ASSERT_EQ(kOk, Ask(plugin, &names, properties.get(), kModeFull));
+    TakeList(names);
+    ExpectOpens(opens + run);
+    // Mode 2 leaves the list out while the run goes on.
+    ASSERT_TRUE(
+        WaitUntil([&] { return AskRendered(plugin, properties.get(), kModeCached).size() == 4; },
+                  "the discovery run to finish"));
+  }
+  EXPECT_EQ((Rendered{"PXI9Slot1", "#-1", "#3", "#2"}),
+            AskRendered(plugin, properties.get(), kModeCached));
+}
+
+TEST(RefreshModes, RunningWorkerIsWaitedForOnceThenItsListIsLeftOut) {
+  DevicesFile devices(kThreeDevices);
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  hxhost_sessions_add("Session1", "nowhere");
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  EXPECT_EQ((Rendered{"pxi1slot1", "PXI1Slot2", "PXI1Slot10", "Session1 +g", "#-1", "#3", "#2"}),
+            BindAndSettle(plugin, properties.get()));
+  const int64_t opens = Discovery().opens;
+  devices.Write({"PXI9Slot1 | DMM | niDMM"});
+  qxmodinst_standin_set_open_delay_ms(1500);
+
+  // Mode 1 starts the worker, pauses once and answers without its list: the
+  // open session alone, the separator after it marked 6, then the marker.
+  const Rendered searching = {"Session1 +g", "#6", kMarker, "#-1", "#3", "#2"};
+  const Timed full = AskTimed(plugin, properties.get(), kModeFull);
+  EXPECT_EQ(searching, full.result);
+  EXPECT_GE(full.took.count(), 100);
+  EXPECT_LT(full.took.count(), 1000);
+  ExpectOpens(opens + 1);
+
+  // Mode 0 and mode 1 again: the same pause and answer, no second worker.
+  const Timed changed = AskTimed(plugin, properties.get(), kModeChanged);
+  EXPECT_EQ(searching, changed.result);
+  EXPECT_GE(changed.took.count(), 100);
+  EXPECT_EQ(searching, AskTimed(plugin, properties.get(), kModeFull).result);
+  EXPECT_EQ(opens + 1, Discovery().opens);
+
+  // Mode 2 neither waits nor marks: it just leaves the running list out.
+  const Timed cached = AskTimed(plugin, properties.get(), kModeCached);
+  EXPECT_EQ((Rendered{"Session1 +g", "#-1", "#3", "#2"}), cached.result);
+  EXPECT_LT(cached.took.count(), 100);
+  EXPECT_EQ(opens + 1, Discovery().opens);
+
+  qxmodinst_standin_set_open_delay_ms(0);
+  EXPECT_EQ((Rendered{"PXI9Slot1", "Session1 +g", "#-1", "#3", "#2"}),
+            TakeList(RequestUntilSettled(plugin, properties.get())));
+}
+
+TEST(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
+  DevicesFile devices(kThreeDevices);
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  BindAndSettle(plugin, properties.get());
+  qxmodinst_standin_set_open_delay_ms(800);
+  HxHandle names = nullptr;
+  ASSERT_EQ(kOk, Ask(plugin, &names, properties.get(), kModeFull));
+  // Nothing comes before the marker, so no entry is marked 6 and the count
+  // field is the entry count.
+  EXPECT_EQ(4, hxhost_list_count(names));
+  EXPECT_EQ((Rendered{kMarker, "#-1", "#3", "#2"}), TakeList(names));
+}
+
+// ---- Throttle -----------------------------------------------------------
+
+TEST(Throttle, ChangeRestartsTheWorkerOnlyMoreThanTwentySecondsAfterItsLastStart) {
+  FreezeFakeClock();
+  DevicesFile devices(kThreeDevices);
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  EXPECT_EQ(kThreeDevicesSorted, BindAndSettle(plugin, properties.get()));
+  const int64_t opens = Discovery().opens;
+
+  devices.Write({"PXI9Slot1 | DMM | niDMM"});
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeChanged));
+  EXPECT_EQ(opens, Discovery().opens);
+  AdvanceFakeClock(19);
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeChanged));
+  AdvanceFakeClock(1);  // exactly 20 s since the last start
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeChanged));
+  EXPECT_EQ(opens, Discovery().opens);
+
+  AdvanceFakeClock(1);  // 21 s
+  HxHandle names = nullptr;
+  ASSERT_EQ(kOk, Ask(plugin, &names, properties.get(), kModeChanged));
+  TakeList(names);
+  ExpectOpens(opens + 1);
+  EXPECT_EQ((Rendered{"PXI9Slot1", "#-1", "#3", "#2"}),
+            TakeList(RequestUntilSettled(plugin, properties.get())));
+}
+
+TEST(Throttle, CountsFromTheStartOfTheRunSoASlowRunAllowsTheNextAtOnce) {
+  FreezeFakeClock();
+  DevicesFile devices(kThreeDevices);
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  BindAndSettle(plugin, properties.get());
+  const int64_t opens = Discovery().opens;
+
+  AdvanceFakeClock(21);
+  qxmodinst_standin_set_open_delay_ms(500);
+  devices.Write({"PXI9Slot1 | DMM | niDMM"});
+  EXPECT_EQ((Rendered{kMarker, "#-1", "#3", "#2"}),
+            AskRendered(plugin, properties.get(), kModeChanged));
+  ExpectOpens(opens + 1);
+  // The run "takes" 30 s of wall clock.
+  AdvanceFakeClock(30);
+  qxmodinst_standin_set_open_delay_ms(0);
+  const Rendered second = {"PXI9Slot1", "#-1", "#3", "#2"};
+  ASSERT_TRUE(
+      WaitUntil([&] { return AskRendered(plugin, properties.get(), kModeCached) == second; },
+                "the slow run to finish"));
+
+  devices.Write({"PXI9Slot2 | DMM | niDMM"});
+  HxHandle names = nullptr;
+  ASSERT_EQ(kOk, Ask(plugin, &names, properties.get(), kModeChanged));
+  TakeList(names);
+  ExpectOpens(opens + 2);
+  EXPECT_EQ((Rendered{"PXI9Slot2", "#-1", "#3", "#2"}),
+            TakeList(RequestUntilSettled(plugin, properties.get())));
+}
+
+TEST(Throttle, DevicesReportedUnchangedNeverRestartTheWorker) {
+  FreezeFakeClock();
+  DevicesFile devices(kThreeDevices);
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  BindAndSettle(plugin, properties.get());
+  const qxmodinst_standin_counters before = Discovery();
+  for (int64_t step : {21, 100, 100000}) {
+    AdvanceFakeClock(step);
+    EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeChanged));
+  }
+  const qxmodinst_standin_counters after = Discovery();
+  EXPECT_EQ(before.opens, after.opens);
+  // Mode 0 asked the library each time.
+  EXPECT_EQ(before.configuration_checks + 3, after.configuration_checks);
+}
+
+}  // namespace
