@@ -38,7 +38,12 @@ int32_t ReleaseAppRef() {
   {
     SessionLock lock;
     if (void *config = GetConfigHandle()) {
-      if (auto close = slots.cfgCloseIniFile.get()) close(config, 0);
+      if (auto close = slots.cfgCloseIniFile.get()) {
+        close(config, 0);
+        // A closed handle must never be used again; the next list rebuild
+        // opens a new one.
+        SetConfigHandle(nullptr);
+      }
     }
     CloseModInstSession(lock);
   }
