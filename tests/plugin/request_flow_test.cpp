@@ -5,6 +5,7 @@
 // never resets), with the discovery stand-in linked in.
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -279,10 +280,16 @@ TEST(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
   qxmodinst_standin_set_open_delay_ms(800);
   HxHandle names = nullptr;
   ASSERT_EQ(kOk, Ask(plugin, &names, properties.get(), kModeFull));
-  // Nothing comes before the marker, so no entry is marked 6 and the count
-  // field is the entry count.
-  EXPECT_EQ(4, hxhost_list_count(names));
+  // Nothing comes before the marker, so no entry is marked 6 and the header
+  // (count and padding) holds nothing but the entry count.
+  int32_t header[2] = {-1, -1};
+  std::memcpy(header, *names, sizeof header);
+  EXPECT_EQ(4, header[0]);
+  EXPECT_EQ(0, header[1]);
   EXPECT_EQ((Rendered{kMarker, "#-1", "#3", "#2"}), TakeList(names));
+  // Every variant the plug-in created sat in a slot the host disposed of.
+  EXPECT_EQ(1, hxhost_variants_outstanding());
+  EXPECT_EQ(0, hxhost_handles_outstanding());
 }
 
 // ---- Throttle -----------------------------------------------------------

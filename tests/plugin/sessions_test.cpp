@@ -1,0 +1,360 @@
+// The open-session list and the fold of sessions into a request's lists,
+// called directly (no dlopen) against the host stand-in. Each case runs in
+// its own process: MergeOpenSessions keeps the entries of its last run.
+#include <strings.h>
+
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "hxhost_standin.h"
+#include "plugin/master_lists.h"
+#include "plugin/sessions.h"
+
+namespace hx {
+bool operator==(const NameEntry &a, const NameEntry &b) {
+  return std::tie(a.name, a.sessionOpen, a.driverClass, a.driverPrefix) ==
+         std::tie(b.name, b.sessionOpen, b.driverClass, b.driverPrefix);
+}
+bool operator==(const ResourceEntry &a, const ResourceEntry &b) {
+  return std::tie(a.name, a.sessionOpen) == std::tie(b.name, b.sessionOpen);
+}
+void PrintTo(const NameEntry &e, std::ostream *os) {
+  *os << "{" << e.name << (e.sessionOpen ? " open" : "") << " " << e.driverClass << "/"
+      << e.driverPrefix << "}";
+}
+void PrintTo(const ResourceEntry &e, std::ostream *os) {
+  *os << "{" << e.name << (e.sessionOpen ? " open" : "") << "}";
+}
+}  // namespace hx
+
+namespace {
+
+using hx::NameEntry;
+using hx::NameList;
+using hx::ResourceEntry;
+using hx::ResourceList;
+
+NameEntry Open(const std::string &name, const std::string &cls = "", const std::string &pre = "") {
+  return NameEntry{name, true, cls, pre};
+}
+
+class Merge : public testing::Test {
+ protected:
+  void SetUp() override {
+    hxhost_reset();
+    properties_ = hxhost_variant_new();
+    hxhost_variant_set_u32(properties_, "displayFilter", 0x3000);
+    hx::iviMasterList() = {{"MyScope", false, "IviScope", "agScope"},
+                           {"Shared", false, "IviDmm", "fromIvi"}};
+  }
+  void TearDown() override {
+    hxhost_variant_dispose(properties_);
+    EXPECT_EQ(0, hxhost_handles_outstanding());
+    EXPECT_EQ(0u, hxhost_invalid_dispose_count());
+  }
+
+  int32_t Run(NameList &names, ResourceList &resources) {
+    return hx::MergeOpenSessions(3, modInstr_, visa_, names, resources, properties_);
+  }
+
+  HxVariantRef properties_ = nullptr;
+  const NameList modInstr_ = {{"PXI1Slot2", false, "niDMM", "niDMM"},
+                              {"shared", false, "niX", "fromModInstr"}};
+  const ResourceList visa_ = {{"GPIB0::1::INSTR", false}};
+};
+
+TEST_F(Merge, HostAnswerOfOneOnTheFirstCallHandsOutEmptyLists) {
+  hxhost_sessions_add("ignored", "MyScope");
+  hxhost_sessions_set_status(HXHOST_SESSIONS_UNCHANGED);
+  NameList names;
+  ResourceList resources;
+  EXPECT_EQ(0, Run(names, resources));
+  EXPECT_TRUE(names.empty());
+  EXPECT_TRUE(resources.empty());
+}
+
+TEST_F(Merge, SortsSessionsByTheListTheirOriginIsFoundIn) {
+  hxhost_sessions_add("scope", "myscope");
+  hxhost_sessions_add("SCOPE", "MyScope");
+  hxhost_sessions_add("loose", "nowhere");
+  hxhost_sessions_add("dmm", "pxi1slot2");
+  hxhost_sessions_add("visa1", "gpib0::1::instr");
+  // Found in both the IVI and the modular-instrument list: IVI comes first.
+  hxhost_sessions_add("both", "SHARED");
+  hxhost_sessions_add("noOrig", nullptr);
+  hxhost_sessions_add(nullptr, "MyScope");
+  NameList names;
+  ResourceList resources;
+  ASSERT_EQ(0, Run(names, resources));
+  const NameList matchedThenUnmatched = {Open("scope", "IviScope", "agScope"),
+                                         Open("SCOPE", "IviScope", "agScope"),
+                                         Open("dmm", "niDMM", "niDMM"),
+                                         Open("both", "IviDmm", "fromIvi"),
+                                         Open("loose"),
+                                         Open("noOrig")};
+  EXPECT_EQ(matchedThenUnmatched, names);
+  EXPECT_EQ((ResourceList{{"visa1", true}}), resources);
+
+  // The same entries come back while the host answers "unchanged".
+  hxhost_sessions_clear();
+  hxhost_sessions_set_status(HXHOST_SESSIONS_UNCHANGED);
+  for (int i = 0; i < 2; ++i) {
+    NameList again;
+    ResourceList resourcesAgain;
+    ASSERT_EQ(0, Run(again, resourcesAgain));
+    EXPECT_EQ(matchedThenUnmatched, again);
+    EXPECT_EQ((ResourceList{{"visa1", true}}), resourcesAgain);
+  }
+}
+
+TEST_F(Merge, FiltersMatchedSessionsButNeverUnmatchedOnes) {
+  hxhost_sessions_add("scope", "MyScope");
+  hxhost_sessions_add("dmm", "PXI1Slot2");
+  hxhost_sessions_add("visa1", "GPIB0::1::INSTR");
+  hxhost_sessions_add("loose", "nowhere");
+  struct Case {
+    std::optional<uint32_t> bits;
+    const char *typeClass;
+    NameList names;
+    ResourceList resources;
+  };
+  const std::vector<Case> cases = {
+      {std::nullopt, nullptr, {Open("loose")}, {}},
+      {0x2000u, nullptr, {Open("loose")}, {{"visa1", true}}},
+      {0x1000u, "agscope", {Open("scope", "IviScope", "agScope"), Open("loose")}, {}},
+      {0x3000u, "NIDMM", {Open("dmm", "niDMM", "niDMM"), Open("loose")}, {{"visa1", true}}},
+  };
+  for (const Case &c : cases) {
+    HxVariantRef control = hxhost_variant_new();
+    if (c.bits) hxhost_variant_set_u32(control, "displayFilter", *c.bits);
+    if (c.typeClass) hxhost_variant_set_string(control, "typeClass", c.typeClass);
+    NameList names;
+    ResourceList resources;
+    ASSERT_EQ(0, hx::MergeOpenSessions(0, modInstr_, visa_, names, resources, control));
+    EXPECT_EQ(c.names, names);
+    EXPECT_EQ(c.resources, resources);
+    hxhost_variant_dispose(control);
+  }
+}
+
+TEST_F(Merge, OnlyTheLastSessionsReadsDecideTheRun) {
+  hxhost_sessions_add("first", "MyScope");
+  NameList names;
+  ResourceList resources;
+  ASSERT_EQ(0, Run(names, resources));
+  const NameList firstRun = {Open("first", "IviScope", "agScope")};
+  ASSERT_EQ(firstRun, names);
+
+  hxhost_sessions_clear();
+  hxhost_sessions_add("a", "MyScope");
+  hxhost_sessions_add("b", "nowhere");
+  // String reads, in order: "n" and "orig" of a, then of b; the filters'
+  // "typeClass" only after that.
+  struct Case {
+    uint32_t read;
+    MgErr status;
+    int32_t answer;
+  };
+  for (const Case &c : {Case{4, 7, 7}, Case{4, 2, 6}, Case{3, 2, 6}, Case{3, -9, 7}}) {
+    NameList untouched = {Open("sentinel")};
+    ResourceList untouchedResources = {{"sentinel", false}};
+    ASSERT_EQ(0, hxhost_arm_fault("HxVariantPStrGetStringAttr", c.read, 1, c.status));
+    EXPECT_EQ(c.answer, Run(untouched, untouchedResources));
+    EXPECT_EQ((NameList{Open("sentinel")}), untouched);
+    EXPECT_EQ((ResourceList{{"sentinel", false}}), untouchedResources);
+    hxhost_disarm_faults();
+  }
+  // Still the first run's entries.
+  hxhost_sessions_set_status(HXHOST_SESSIONS_UNCHANGED);
+  names.clear();
+  ASSERT_EQ(0, Run(names, resources));
+  EXPECT_EQ(firstRun, names);
+
+  // A failure on an earlier session only drops that session.
+  hxhost_sessions_set_status(0);
+  for (uint32_t read : {1u, 2u}) {
+    ASSERT_EQ(0, hxhost_arm_fault("HxVariantPStrGetStringAttr", read, 1, 7));
+    names.clear();
+    ASSERT_EQ(0, Run(names, resources));
+    EXPECT_EQ((NameList{Open("b")}), names);
+    hxhost_disarm_faults();
+  }
+}
+
+TEST_F(Merge, HostFailuresAreAnsweredUnchangedAndKeepTheLastRun) {
+  hxhost_sessions_add("first", "nowhere");
+  NameList names;
+  ResourceList resources;
+  ASSERT_EQ(0, Run(names, resources));
+  for (MgErr status : {2, 6, 7, 90, -1, INT32_MIN}) {
+    hxhost_sessions_set_status(status);
+    NameList untouched = {Open("sentinel")};
+    EXPECT_EQ(status, Run(untouched, resources));
+    EXPECT_EQ((NameList{Open("sentinel")}), untouched);
+  }
+  hxhost_sessions_set_status(HXHOST_SESSIONS_UNCHANGED);
+  names.clear();
+  ASSERT_EQ(0, Run(names, resources));
+  EXPECT_EQ((NameList{Open("first")}), names);
+}
+
+TEST_F(Merge, RunsWithoutSessionsForgetTheEarlierOnes) {
+  for (int variant = 0; variant < 3; ++variant) {
+    hxhost_sessions_clear();
+    hxhost_sessions_set_null_handle(0);
+    hxhost_sessions_override_count(0, 0);
+    hxhost_sessions_set_status(0);
+    hxhost_sessions_add("first", "nowhere");
+    NameList names;
+    ResourceList resources;
+    ASSERT_EQ(0, Run(names, resources));
+    ASSERT_EQ(1u, names.size());
+    if (variant == 0) hxhost_sessions_set_null_handle(1);
+    if (variant == 1) hxhost_sessions_override_count(1, 0);
+    if (variant == 2) hxhost_sessions_override_count(1, -1);
+    names.clear();
+    ASSERT_EQ(0, Run(names, resources));
+    EXPECT_TRUE(names.empty()) << "variant " << variant;
+    hxhost_sessions_set_status(HXHOST_SESSIONS_UNCHANGED);
+    ASSERT_EQ(0, Run(names, resources));
+    EXPECT_TRUE(names.empty()) << "variant " << variant;
+  }
+}
+
+// ---- Folding sessions into a request's list -----------------------------
+
+// The fold written plainly: for each session, mark every entry whose name
+// equals it ignoring case, or append the session when there is none.
+template <class List>
+void ReferenceFold(List &list, const List &sessions) {
+  for (const auto &session : sessions) {
+    bool found = false;
+    for (size_t i = 0; i < list.size(); ++i) {
+      if (strcasecmp(list[i].name.c_str(), session.name.c_str()) == 0) {
+        list[i].sessionOpen = true;
+        found = true;
+      }
+    }
+    if (!found) list.push_back(session);
+  }
+}
+
+TEST(FoldOpenSessions, MarksEveryEqualEntryOrAppendsTheSession) {
+  NameList list = {{"A", false, "c", "p"}, {"b", false, "", ""}, {"a", false, "", ""}};
+  const NameList sessions = {Open("a", "x", "y"), Open("D", "dc", "dp"), Open("d"), Open("B")};
+  hx::FoldOpenSessions(list, sessions);
+  EXPECT_EQ(
+      (NameList{
+          {"A", true, "c", "p"}, {"b", true, "", ""}, {"a", true, "", ""}, Open("D", "dc", "dp")}),
+      list);
+
+  ResourceList resources = {{"r1", false}, {"R1", false}};
+  hx::FoldOpenSessions(resources, {{"r1", true}, {"r2", true}, {"R2", true}});
+  EXPECT_EQ((ResourceList{{"r1", true}, {"R1", true}, {"r2", true}}), resources);
+}
+
+// Names from a small alphabet in random letter case, so that many are equal
+// ignoring case, some exactly equal, and some sessions match nothing.
+std::string RandomName(std::mt19937 &random, int spread) {
+  std::uniform_int_distribution<int> number(0, spread);
+  std::string name = "dev" + std::to_string(number(random));
+  for (char &c : name) {
+    if (random() % 2 != 0) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  }
+  return name;
+}
+
+struct FoldSize {
+  size_t entries;
+  size_t sessions;
+};
+
+class FoldAgreement : public testing::TestWithParam<FoldSize> {};
+
+// Small sizes take linear searches, large ones the name index; both must
+// give exactly what the plain fold gives, entry for entry.
+TEST_P(FoldAgreement, MatchesThePlainFold) {
+  std::mt19937 random(20240611u + static_cast<unsigned>(GetParam().entries));
+  const int spread = static_cast<int>(GetParam().entries) * 3 / 2;
+  NameList list;
+  ResourceList resources;
+  for (size_t i = 0; i < GetParam().entries; ++i) {
+    const std::string name = RandomName(random, spread);
+    list.push_back(NameEntry{name, random() % 7 == 0, "class" + std::to_string(i), "p"});
+    resources.push_back(ResourceEntry{name, random() % 7 == 0});
+  }
+  NameList sessions;
+  ResourceList resourceSessions;
+  for (size_t i = 0; i < GetParam().sessions; ++i) {
+    const std::string name = RandomName(random, spread);
+    sessions.push_back(Open(name, "s" + std::to_string(i), "sp"));
+    resourceSessions.push_back(ResourceEntry{name, true});
+  }
+
+  NameList expected = list;
+  ReferenceFold(expected, sessions);
+  hx::FoldOpenSessions(list, sessions);
+  ASSERT_EQ(expected.size(), list.size());
+  EXPECT_TRUE(expected == list);
+
+  ResourceList expectedResources = resources;
+  ReferenceFold(expectedResources, resourceSessions);
+  hx::FoldOpenSessions(resources, resourceSessions);
+  EXPECT_TRUE(expectedResources == resources);
+  // The inputs were varied enough to exercise both outcomes.
+  EXPECT_GT(list.size(), GetParam().entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FoldAgreement,
+                         testing::Values(FoldSize{40, 30}, FoldSize{200, 100},
+                                         FoldSize{10000, 1000}),
+                         [](const testing::TestParamInfo<FoldSize> &size) {
+                           return std::to_string(size.param.entries) + "x" +
+                                  std::to_string(size.param.sessions);
+                         });
+
+// The merge's own look-ups switch to an index at size too: 10,000 devices
+// and 1,000 sessions, half of them opened from a device.
+TEST_F(Merge, LargeListsMatchOriginsAsALinearSearchWould) {
+  std::mt19937 random(7u);
+  NameList devices;
+  for (int i = 0; i < 10000; ++i) {
+    const std::string cls = "cls" + std::to_string(i % 17);
+    devices.push_back(NameEntry{RandomName(random, 8000), false, cls, cls});
+  }
+  NameList expected;
+  NameList unmatched;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string name = "session" + std::to_string(i);
+    const std::string orig = i % 2 == 0 ? RandomName(random, 8000) : "none" + std::to_string(i);
+    hxhost_sessions_add(name.c_str(), orig.c_str());
+    const NameEntry *origin = nullptr;
+    for (const NameEntry &d : devices) {
+      if (strcasecmp(d.name.c_str(), orig.c_str()) == 0) {
+        origin = &d;
+        break;
+      }
+    }
+    if (origin != nullptr) {
+      expected.push_back(Open(name, origin->driverClass, origin->driverPrefix));
+    } else {
+      unmatched.push_back(Open(name));
+    }
+  }
+  expected.insert(expected.end(), unmatched.begin(), unmatched.end());
+  ASSERT_GT(expected.size() - unmatched.size(), 100u);
+
+  hx::iviMasterList().clear();
+  NameList names;
+  ResourceList resources;
+  ASSERT_EQ(0, hx::MergeOpenSessions(0, devices, {}, names, resources, properties_));
+  EXPECT_TRUE(expected == names);
+}
+
+}  // namespace
