@@ -68,7 +68,6 @@ TEST(BindingConcurrency, SessionIsNeverUsedAfterCloseNorLoadedTwiceAtOnce) {
   qxmodinst_standin_set_devices_file(devices.path().c_str());
   bindtest::DelayDlopens(kLibraryName, std::chrono::milliseconds(2));
   const Plugin &plugin = LoadPlugin();
-  hxtest::StderrCapture trace;  // a trace line per request; not looked at
   Surprises surprises;
   std::atomic<bool> go{false};
   auto repeat = [&go](std::function<void(int)> body) {
