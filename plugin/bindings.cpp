@@ -65,7 +65,9 @@ int32_t BindModInstLibrary(const SessionLock &) {
 
   ScopedStatusRecord record;
   void *library = qxdynlib_load(QXMODINST_LIBRARY_NAME, kModInstLoadMode, record.get());
-  if (record.failed()) return kBindFailed;
+  // A null handle would make every lookup a process-wide one, so it counts as
+  // a failure whatever the record says.
+  if (record.failed() || library == nullptr) return kBindFailed;
 
   StatusRecord *r = record.get();
   const bool found =
