@@ -1,14 +1,16 @@
 #include "plugin/sessions.h"
 
+#include <cctype>
 #include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "plugin/filters.h"
 #include "plugin/host_data.h"
 #include "plugin/immortal.h"
 #include "plugin/master_lists.h"
-#include "plugin/names.h"
 #include "plugin/status.h"
 #include "support/trace.h"
 
@@ -18,15 +20,10 @@ namespace {
 // The constant the host expects as fourth argument of its session query.
 constexpr int32_t kSessionQueryOne = 1;
 
-// Up to this many string comparisons a linear search is cheaper than building
-// an index; beyond it (thousands of devices against many sessions) the index
-// keeps a request from turning quadratic.
-constexpr std::size_t kLinearSearchBudget = 50000;
-
 struct KeptSessions {
-  NameList matched;       // orig found in the IVI or modular-instrument list
-  ResourceList resources; // orig found in the VISA list
-  NameList unmatched;     // orig found nowhere, or absent
+  NameList matched;        // orig found in the IVI or modular-instrument list
+  ResourceList resources;  // orig found in the VISA list
+  NameList unmatched;      // orig found nowhere, or absent
 };
 
 // The entries of the last completed run; guarded by the request lock.
@@ -35,42 +32,24 @@ KeptSessions &LastRun() {
   return kept.get();
 }
 
-NameList::const_iterator FindByName(const NameList &list, std::size_t from, const char *key) {
-  return FindNameEntry(list.begin() + static_cast<std::ptrdiff_t>(from), list.end(), key);
+// Names as strcasecmp compares them: byte by byte through tolower, up to the
+// first NUL. Two names are equal ignoring case exactly when their keys are
+// equal, so a hash table of keys answers what a scan with strcasecmp would.
+// glibc's tolower is a look-up in the thread's locale table, which C++ code
+// only reaches through a call per byte; the table is fetched once instead.
+void FoldCase(const char *name, std::string &key) {
+  key.clear();
+#ifdef __GLIBC__
+  const int32_t *lower = *__ctype_tolower_loc();
+  for (const char *p = name; *p != '\0'; ++p) {
+    key.push_back(static_cast<char>(lower[static_cast<unsigned char>(*p)]));
+  }
+#else
+  for (const char *p = name; *p != '\0'; ++p) {
+    key.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*p))));
+  }
+#endif
 }
-ResourceList::const_iterator FindByName(const ResourceList &list, std::size_t from,
-                                        const char *key) {
-  return FindResourceEntry(list.begin() + static_cast<std::ptrdiff_t>(from), list.end(), key);
-}
-
-// Case-insensitive search of one list by name, answering exactly what a scan
-// from the front would: linear while that is cheap, through an index when
-// many look-ups meet a long list. The list may grow while it is searched, as
-// long as every appended entry is announced with Appended.
-template <class List>
-class NameSearch {
- public:
-  NameSearch(const List &list, std::size_t lookups)
-      : list_(list), indexed_(lookups * list.size() > kLinearSearchBudget) {
-    if (indexed_) index_ = NameIndex(list);
-  }
-
-  std::size_t Find(const char *key, std::size_t from = 0) const {
-    if (indexed_) return index_.Find(key, from);
-    auto found = FindByName(list_, from, key);
-    return found == list_.end() ? NameIndex::npos
-                                : static_cast<std::size_t>(found - list_.begin());
-  }
-
-  void Appended(const std::string &name) {
-    if (indexed_) index_.Append(name);
-  }
-
- private:
-  const List &list_;
-  bool indexed_;
-  NameIndex index_;
-};
 
 // Reads a session's string attribute. The host's "absent" (90) counts like a
 // value-less attribute: null text, no failure.
@@ -83,54 +62,86 @@ MgErr ReadSessionText(HxVariantRef session, ConstPStr name, MallocText *text) {
   return status;
 }
 
-// Sorts the sessions of one run by the list their orig name is found in.
-class SessionSorter {
- public:
-  SessionSorter(const NameList &modInstrList, const ResourceList &visaList, std::size_t sessions)
-      : ivi_(iviMasterList(), sessions),
-        iviList_(iviMasterList()),
-        modInstr_(modInstrList, sessions),
-        modInstrList_(modInstrList),
-        visa_(visaList, sessions) {}
-
-  void Add(const char *name, const char *orig, KeptSessions &run) const {
-    if (orig != nullptr) {
-      if (std::size_t p = ivi_.Find(orig); p != NameIndex::npos) {
-        return AddMatched(name, iviList_[p], run);
-      }
-      if (std::size_t p = modInstr_.Find(orig); p != NameIndex::npos) {
-        return AddMatched(name, modInstrList_[p], run);
-      }
-      if (visa_.Find(orig) != NameIndex::npos) {
-        run.resources.push_back(ResourceEntry{name, true});
-        return;
-      }
-    }
-    run.unmatched.push_back(NameEntry{name, true, std::string(), std::string()});
-  }
-
- private:
-  static void AddMatched(const char *name, const NameEntry &origin, KeptSessions &run) {
-    run.matched.push_back(NameEntry{name, true, origin.driverClass, origin.driverPrefix});
-  }
-
-  NameSearch<NameList> ivi_;
-  const NameList &iviList_;
-  NameSearch<NameList> modInstr_;
-  const NameList &modInstrList_;
-  NameSearch<ResourceList> visa_;
+// One readable session of the host's list.
+struct OpenSession {
+  std::string name;
+  MallocText orig;  // null: opened from nothing known
 };
+
+// Where a session's orig name is found first: in the IVI list, the
+// modular-instrument list or the VISA list (npos: not there).
+struct Origin {
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+  std::size_t ivi = npos;
+  std::size_t modInstr = npos;
+  std::size_t visa = npos;
+};
+
+// Records, for every key wanted, the first position of `list` that has it.
+// One pass over the list however many sessions ask, where a search per
+// session would cost sessions x entries comparisons.
+template <class List>
+void FindFirsts(const List &list, std::unordered_map<std::string, Origin> &origins,
+                std::size_t Origin::*field) {
+  std::string key;
+  for (std::size_t p = 0; p < list.size(); ++p) {
+    FoldCase(list[p].name.c_str(), key);
+    const auto found = origins.find(key);
+    if (found != origins.end() && found->second.*field == Origin::npos) {
+      found->second.*field = p;
+    }
+  }
+}
+
+// Sorts the sessions of one run by the list their orig name is found in
+// first: the IVI list, then the modular-instrument list, then VISA.
+void SortSessions(std::vector<OpenSession> &sessions, const NameList &modInstrList,
+                  const ResourceList &visaList, KeptSessions &run) {
+  std::unordered_map<std::string, Origin> origins;
+  std::string key;
+  for (const OpenSession &session : sessions) {
+    if (session.orig == nullptr) continue;
+    FoldCase(session.orig.get(), key);
+    origins.try_emplace(key);
+  }
+  if (!origins.empty()) {
+    FindFirsts(iviMasterList(), origins, &Origin::ivi);
+    FindFirsts(modInstrList, origins, &Origin::modInstr);
+    FindFirsts(visaList, origins, &Origin::visa);
+  }
+  for (OpenSession &session : sessions) {
+    Origin origin;
+    if (session.orig != nullptr) {
+      FoldCase(session.orig.get(), key);
+      origin = origins[key];
+    }
+    if (origin.ivi != Origin::npos) {
+      const NameEntry &from = iviMasterList()[origin.ivi];
+      run.matched.push_back(
+          NameEntry{std::move(session.name), true, from.driverClass, from.driverPrefix});
+    } else if (origin.modInstr != Origin::npos) {
+      const NameEntry &from = modInstrList[origin.modInstr];
+      run.matched.push_back(
+          NameEntry{std::move(session.name), true, from.driverClass, from.driverPrefix});
+    } else if (origin.visa != Origin::npos) {
+      run.resources.push_back(ResourceEntry{std::move(session.name), true});
+    } else {
+      run.unmatched.push_back(
+          NameEntry{std::move(session.name), true, std::string(), std::string()});
+    }
+  }
+}
 
 // Reads the host's session list into a new run. Answers the status of the
 // last session's reads, which alone decides whether the run counts.
-MgErr ReadSessions(HxHandle sessions, const NameList &modInstrList,
-                   const ResourceList &visaList, KeptSessions &run) {
+MgErr ReadSessions(HxHandle sessions, const NameList &modInstrList, const ResourceList &visaList,
+                   KeptSessions &run) {
   if (sessions == nullptr || *sessions == nullptr) return kHostOk;
   const int32_t count = ListCount(sessions);
   qxsdbg_Trace(kTraceLevel, "IVI Open Sessions Count: %d", count);
   if (count <= 0) return kHostOk;
 
-  const SessionSorter sorter(modInstrList, visaList, static_cast<std::size_t>(count));
+  std::vector<OpenSession> readable;
   MgErr last = kHostOk;
   for (int32_t k = 0; k < count; ++k) {
     const HxVariantRef session = *ListSlot(sessions, static_cast<std::size_t>(k));
@@ -142,25 +153,49 @@ MgErr ReadSessions(HxHandle sessions, const NameList &modInstrList,
     if (last != kHostOk || name == nullptr) continue;
     qxsdbg_Trace(kTraceLevel, "Session Name: %s, OrigName: %s\n", name.get(),
                  orig != nullptr ? orig.get() : "");
-    sorter.Add(name.get(), orig.get(), run);
+    readable.push_back(OpenSession{name.get(), std::move(orig)});
   }
+  if (last == kHostOk) SortSessions(readable, modInstrList, visaList, run);
   return last;
 }
 
+// Folds sessions into a list in one pass over each: the sessions are grouped
+// by name ignoring case; every entry of the list that a group names is
+// marked open; a group that names no entry is added once, by its first
+// session, and marked open by its later sessions. That is exactly what
+// searching the growing list session by session would do, without the
+// sessions x entries comparisons.
 template <class List>
 void Fold(List &list, const List &sessions) {
   if (sessions.empty()) return;
-  NameSearch<List> search(list, sessions.size());
-  for (const auto &session : sessions) {
-    std::size_t p = search.Find(session.name.c_str());
-    if (p == NameIndex::npos) {
-      list.push_back(session);
-      search.Appended(session.name);
-      continue;
+  struct Group {
+    std::size_t first;  // its first session
+    std::size_t size;
+    bool inList;
+  };
+  std::unordered_map<std::string, std::size_t> groupOf;
+  std::vector<Group> groups;
+  std::string key;
+  for (std::size_t j = 0; j < sessions.size(); ++j) {
+    FoldCase(sessions[j].name.c_str(), key);
+    const auto [at, added] = groupOf.try_emplace(key, groups.size());
+    if (added) {
+      groups.push_back(Group{j, 1, false});
+    } else {
+      ++groups[at->second].size;
     }
-    for (; p != NameIndex::npos; p = search.Find(session.name.c_str(), p + 1)) {
-      list[p].sessionOpen = true;
-    }
+  }
+  for (auto &entry : list) {
+    FoldCase(entry.name.c_str(), key);
+    const auto found = groupOf.find(key);
+    if (found == groupOf.end()) continue;
+    entry.sessionOpen = true;
+    groups[found->second].inList = true;
+  }
+  for (const Group &group : groups) {
+    if (group.inList) continue;
+    list.push_back(sessions[group.first]);
+    if (group.size > 1) list.back().sessionOpen = true;
   }
 }
 
@@ -189,7 +224,11 @@ int32_t MergeOpenSessions(uint32_t appContext, const NameList &modInstrList,
   return kRequestOk;
 }
 
-void FoldOpenSessions(NameList &list, const NameList &sessions) { Fold(list, sessions); }
-void FoldOpenSessions(ResourceList &list, const ResourceList &sessions) { Fold(list, sessions); }
+void FoldOpenSessions(NameList &list, const NameList &sessions) {
+  Fold(list, sessions);
+}
+void FoldOpenSessions(ResourceList &list, const ResourceList &sessions) {
+  Fold(list, sessions);
+}
 
 }  // namespace hx
