@@ -3,10 +3,12 @@
 // and without a running discovery worker, the searching marker and the
 // 20-second throttle. Each case runs in its own process (the plug-in's state
 // never resets), with the discovery stand-in linked in.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -173,7 +175,7 @@ TEST_P(FirstRequest, RunsAsFullRefreshWhateverModeSays) {
   ASSERT_TRUE(WaitUntil([] { return Discovery().sessions_outstanding == 1; }, "binding"));
   // The discovery run that a full refresh starts takes a while; the first
   // request must start it and come back searching.
-  qxmodinst_standin_set_open_delay_ms(400);
+  qxmodinst_standin_set_open_delay_ms(1500);
   const int64_t opensBefore = Discovery().opens;
 
   names = nullptr;
@@ -277,7 +279,7 @@ TEST(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
   const Plugin &plugin = LoadPlugin();
   Properties properties;
   BindAndSettle(plugin, properties.get());
-  qxmodinst_standin_set_open_delay_ms(800);
+  qxmodinst_standin_set_open_delay_ms(1500);
   HxHandle names = nullptr;
   ASSERT_EQ(kOk, Ask(plugin, &names, properties.get(), kModeFull));
   // Nothing comes before the marker, so no entry is marked 6 and the header
@@ -290,6 +292,62 @@ TEST(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
   // Every variant the plug-in created sat in a slot the host disposed of.
   EXPECT_EQ(1, hxhost_variants_outstanding());
   EXPECT_EQ(0, hxhost_handles_outstanding());
+}
+
+TEST(RefreshModes, WorkerFinishingDuringThePauseIsNotLeftOut) {
+  DevicesFile devices(kThreeDevices);
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  BindAndSettle(plugin, properties.get());
+  // A run much shorter than the pause: the request holds the request lock
+  // while it sleeps, but the worker never takes it, so the run ends within
+  // the pause and the request answers with its list.
+  qxmodinst_standin_set_open_delay_ms(20);
+  devices.Write({"PXI9Slot1 | DMM | niDMM"});
+  const Timed full = AskTimed(plugin, properties.get(), kModeFull);
+  EXPECT_EQ((Rendered{"PXI9Slot1", "#-1", "#3", "#2"}), full.result);
+  EXPECT_GE(full.took.count(), 100);
+}
+
+// Host threads asking at the same moment, from before binding on: one
+// loader, one first request, answers as if they had come one by one.
+TEST(Serialisation, SimultaneousRequestsStartOneLoaderAndServeOneFirstRequest) {
+  DevicesFile devices(kThreeDevices);
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  // Slower than the pause: the first request comes back searching.
+  qxmodinst_standin_set_open_delay_ms(1500);
+  const Plugin &plugin = LoadPlugin();
+  Properties properties;
+  constexpr int kThreads = 6;
+  std::atomic<int> ready{0};
+  std::atomic<int> refused{0};
+  std::atomic<int> searching{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      ++ready;
+      while (ready.load() < kThreads) {
+      }
+      HxHandle names = nullptr;
+      int32_t status = kBinding;
+      while ((status = Ask(plugin, &names, properties.get(), 5)) == kBinding) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      // Mode 5 is served only as the first request; every other thread is
+      // refused.
+      if (status == kRefused) ++refused;
+      if (status == kOk && TakeList(names) == Rendered{kMarker, "#-1", "#3", "#2"}) ++searching;
+    });
+  }
+  for (std::thread &thread : threads) thread.join();
+  EXPECT_EQ(kThreads - 1, refused.load());
+  EXPECT_EQ(1, searching.load());
+  // The loader's open, then the one discovery run of the first request.
+  ExpectOpens(2);
+  qxmodinst_standin_set_open_delay_ms(0);
+  EXPECT_EQ(kThreeDevicesSorted, TakeList(RequestUntilSettled(plugin, properties.get())));
+  EXPECT_EQ(2, Discovery().opens);
 }
 
 // ---- Throttle -----------------------------------------------------------
@@ -331,7 +389,7 @@ TEST(Throttle, CountsFromTheStartOfTheRunSoASlowRunAllowsTheNextAtOnce) {
   const int64_t opens = Discovery().opens;
 
   AdvanceFakeClock(21);
-  qxmodinst_standin_set_open_delay_ms(500);
+  qxmodinst_standin_set_open_delay_ms(1500);
   devices.Write({"PXI9Slot1 | DMM | niDMM"});
   EXPECT_EQ((Rendered{kMarker, "#-1", "#3", "#2"}),
             AskRendered(plugin, properties.get(), kModeChanged));

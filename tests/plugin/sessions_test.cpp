@@ -275,9 +275,13 @@ struct FoldSize {
   size_t sessions;
 };
 
+void PrintTo(const FoldSize &size, std::ostream *os) {
+  *os << size.entries << " entries, " << size.sessions << " sessions";
+}
+
 class FoldAgreement : public testing::TestWithParam<FoldSize> {};
 
-// Small sizes take linear searches, large ones the name index; both must
+// Small lists and large ones (10,000 entries against 1,000 sessions) must
 // give exactly what the plain fold gives, entry for entry.
 TEST_P(FoldAgreement, MatchesThePlainFold) {
   std::mt19937 random(20240611u + static_cast<unsigned>(GetParam().entries));
@@ -293,8 +297,10 @@ TEST_P(FoldAgreement, MatchesThePlainFold) {
   ResourceList resourceSessions;
   for (size_t i = 0; i < GetParam().sessions; ++i) {
     const std::string name = RandomName(random, spread);
-    sessions.push_back(Open(name, "s" + std::to_string(i), "sp"));
-    resourceSessions.push_back(ResourceEntry{name, true});
+    // Sessions handed over closed too: the fold must mark the entry it
+    // added for a session when a later session names it.
+    sessions.push_back(NameEntry{name, random() % 2 == 0, "s" + std::to_string(i), "sp"});
+    resourceSessions.push_back(ResourceEntry{name, random() % 2 == 0});
   }
 
   NameList expected = list;
@@ -319,8 +325,9 @@ INSTANTIATE_TEST_SUITE_P(Sizes, FoldAgreement,
                                   std::to_string(size.param.sessions);
                          });
 
-// The merge's own look-ups switch to an index at size too: 10,000 devices
-// and 1,000 sessions, half of them opened from a device.
+// The merge's look-ups of orig names at size: 10,000 devices and 1,000
+// sessions, half of them opened from a device; each must take the first
+// device a linear search would find.
 TEST_F(Merge, LargeListsMatchOriginsAsALinearSearchWould) {
   std::mt19937 random(7u);
   NameList devices;
