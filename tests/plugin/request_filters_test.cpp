@@ -1,0 +1,76 @@
+// A control's display filters as the request applies them to the installed
+// devices: "displayFilter" bit 12 offers them at all, "typeClass" narrows
+// them to the devices whose prefix (attribute 4) it names, in any case.
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "plugin_harness.h"
+#include "qxmodinst_standin.h"
+
+namespace {
+
+using hxtest::DevicesFile;
+using hxtest::IviClass;
+using hxtest::LoadPlugin;
+using hxtest::Plugin;
+using hxtest::Properties;
+using hxtest::TakeList;
+using Rendered = std::vector<std::string>;
+
+struct FilterCase {
+  std::optional<uint32_t> displayFilter;
+  std::optional<std::string> typeClass;
+  Rendered result;
+};
+
+void PrintTo(const FilterCase &c, std::ostream *os) {
+  *os << "displayFilter " << (c.displayFilter ? std::to_string(*c.displayFilter) : "absent")
+      << ", typeClass " << c.typeClass.value_or("absent");
+}
+
+class RequestFilters : public testing::TestWithParam<FilterCase> {};
+
+TEST_P(RequestFilters, OfferTheDevicesTheControlAsksFor) {
+  DevicesFile devices(
+      {"PXI1Slot2 | DMM | niDMM", "PXI1Slot3 | Scope | niScope", "PXI1Slot4 | Ivi | "});
+  qxmodinst_standin_set_devices_file(devices.path().c_str());
+  const Plugin &plugin = LoadPlugin();
+  {
+    Properties all(0x1000u);
+    EXPECT_EQ((Rendered{"PXI1Slot2", "PXI1Slot3", "PXI1Slot4", "#-1", "#3", "#2"}),
+              hxtest::BindAndSettle(plugin, all.get()));
+  }
+  const FilterCase &c = GetParam();
+  Properties properties(c.displayFilter, c.typeClass);
+  for (uint32_t mode : {0u, 2u}) {
+    HxHandle names = nullptr;
+    ASSERT_EQ(0, plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties.get(), mode));
+    EXPECT_EQ(c.result, TakeList(names)) << "mode " << mode;
+  }
+  EXPECT_EQ(0, hxhost_handles_outstanding());
+}
+
+const Rendered kAll = {"PXI1Slot2", "PXI1Slot3", "PXI1Slot4", "#-1", "#3", "#2"};
+const Rendered kNone = {"#3", "#2"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Golden, RequestFilters,
+    testing::Values(FilterCase{std::nullopt, std::nullopt, kNone},
+                    FilterCase{0u, std::nullopt, kNone}, FilterCase{0x2000u, std::nullopt, kNone},
+                    FilterCase{0x1000u, std::nullopt, kAll},
+                    FilterCase{0x3000u, std::nullopt, kAll},
+                    FilterCase{0x1000u, std::string(""), kAll},
+                    FilterCase{0x1000u, std::string("ivi"), kAll},
+                    FilterCase{0x1000u, std::string("IVI"), kAll},
+                    FilterCase{0x1000u, std::string("NISCOPE"), {"PXI1Slot3", "#-1", "#3", "#2"}},
+                    FilterCase{0x3000u, std::string("nidmm"), {"PXI1Slot2", "#-1", "#3", "#2"}},
+                    // The class text (attribute 3) is not what is compared.
+                    FilterCase{0x1000u, std::string("Scope"), kNone},
+                    FilterCase{0x2000u, std::string("niDMM"), kNone}));
+
+}  // namespace
