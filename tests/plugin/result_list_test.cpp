@@ -136,6 +136,19 @@ TEST_F(HostTest, LongNamesGetATemporaryStringSizedToTheLongestOfTheirList) {
   EXPECT_EQ(0, hxhost_handles_outstanding());
 }
 
+TEST_F(HostTest, NameThatCannotBeSetStopsItsListEvenOnAnOpenEntry) {
+  // The open entry's "g" is not set on an entry whose name failed, and the
+  // entries after it stay empty; the result itself still succeeds.
+  ASSERT_EQ(0, hxhost_arm_fault("HxVariantPStrSetStringAttr", 2, 1, 7));
+  HxHandle names = nullptr;
+  ASSERT_EQ(
+      0, hx::BuildNameListHandle(&names, {Name("a"), Name("b", true), Name("c", true)}, {}, false));
+  EXPECT_EQ((Rendered{"a", "(empty)", "(empty)", "#-1", "#3", "#2"}), RenderList(names));
+  EXPECT_EQ(3u, hxhost_call_count("HxVariantPStrSetUI32Attr"));
+  hxhost_dispose_list(names);
+  EXPECT_EQ(0, hxhost_handles_outstanding());
+}
+
 // ---- Failures that only a resource list can reach -----------------------
 
 struct ResourceFailureCase {

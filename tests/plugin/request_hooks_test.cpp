@@ -1,0 +1,93 @@
+// The request hook and its fallback, which nothing fills on this platform:
+// filled here directly (the plug-in's code is linked, not loaded), to pin
+// where a request calls them and what it passes.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "hxhost_standin.h"
+#include "plugin/bindings.h"
+#include "plugin_harness.h"
+#include "velmora/velmora_hx.h"
+
+namespace {
+
+struct HookCall {
+  uint32_t appContext;
+  ConstPStr ioClass;
+  void *reserved;
+  HxHandle *names;
+  HxVariantRef properties;
+  uint32_t mode;
+};
+
+std::vector<HookCall> hookCalls;
+int32_t hookAnswer = 0;
+int fallbackCalls = 0;
+
+int32_t Hook(uint32_t appContext, ConstPStr ioClass, void *reserved, HxHandle *names,
+             HxVariantRef properties, uint32_t mode) {
+  hookCalls.push_back(HookCall{appContext, ioClass, reserved, names, properties, mode});
+  return hookAnswer;
+}
+
+void Fallback() {
+  ++fallbackCalls;
+}
+
+class RequestHook : public testing::Test {
+ protected:
+  void SetUp() override {
+    hx::slots.requestHook.set(Hook);
+    hx::slots.requestFallback.set(Fallback);
+  }
+  void TearDown() override {
+    hx::slots.requestHook.set(nullptr);
+    hx::slots.requestFallback.set(nullptr);
+  }
+  hxtest::Properties properties_;
+};
+
+TEST_F(RequestHook, IsCalledAfterTheClassTestWithTheArgumentsAsPassed) {
+  HxHandle names = nullptr;
+  const hxtest::PStr other("VISA");
+  EXPECT_EQ(5, GetIOControlNames(1, other.get(), nullptr, &names, properties_.get(), 0));
+  EXPECT_EQ(5, GetIOControlNames(1, nullptr, nullptr, &names, properties_.get(), 0));
+  EXPECT_TRUE(hookCalls.empty());
+
+  int reserved = 0;
+  // Before the loader gate, with the mode the host passed.
+  EXPECT_EQ(2, GetIOControlNames(42, hxtest::IviClass(), &reserved, &names, properties_.get(), 9));
+  ASSERT_EQ(1u, hookCalls.size());
+  EXPECT_EQ(42u, hookCalls[0].appContext);
+  EXPECT_EQ(hxtest::IviClass(), hookCalls[0].ioClass);
+  EXPECT_EQ(&reserved, hookCalls[0].reserved);
+  EXPECT_EQ(&names, hookCalls[0].names);
+  EXPECT_EQ(properties_.get(), hookCalls[0].properties);
+  EXPECT_EQ(9u, hookCalls[0].mode);
+  // A hook answering 0 hands over to the fallback.
+  EXPECT_EQ(1, fallbackCalls);
+
+  // Any other answer does not; the request goes on either way.
+  hookAnswer = -1;
+  HxHandle bound = nullptr;
+  hxtest::Plugin linked{};
+  linked.GetIOControlNames = GetIOControlNames;
+  ASSERT_EQ(0, hxtest::RequestUntilBound(linked, &bound, properties_.get(), 7));
+  hxhost_dispose_list(bound);
+  EXPECT_EQ(1, fallbackCalls);
+  // The first bound request ran as a full refresh, but the hook saw mode 7.
+  EXPECT_EQ(7u, hookCalls.back().mode);
+
+  // Without a fallback, a hook answering 0 is all there is.
+  hookAnswer = 0;
+  hx::slots.requestFallback.set(nullptr);
+  bound = nullptr;
+  EXPECT_EQ(0, GetIOControlNames(0, hxtest::IviClass(), nullptr, &bound, properties_.get(), 2));
+  hxhost_dispose_list(bound);
+  EXPECT_EQ(1, fallbackCalls);
+}
+
+}  // namespace
