@@ -257,40 +257,13 @@ ResourceList::const_iterator FindResourceEntry(ResourceList::const_iterator firs
   return FindByName(first, last, key);
 }
 
-bool NameIndex::FoldedLess::operator()(const std::string &a, const std::string &b) const noexcept {
-  return strcasecmp(a.c_str(), b.c_str()) < 0;
-}
-
-bool NameIndex::FoldedLess::operator()(const std::string &a, const char *b) const noexcept {
-  return strcasecmp(a.c_str(), b) < 0;
-}
-
-bool NameIndex::FoldedLess::operator()(const char *a, const std::string &b) const noexcept {
-  return strcasecmp(a, b.c_str()) < 0;
-}
-
-NameIndex::NameIndex(const NameList &list) {
-  for (const NameEntry &entry : list) Append(entry.name);
-}
-
-NameIndex::NameIndex(const ResourceList &list) {
-  for (const ResourceEntry &entry : list) Append(entry.name);
-}
-
-void NameIndex::Append(const std::string &name) {
-  // FoldedLess reads keys up to their first NUL, as strcasecmp does, so a
-  // name with an embedded NUL lands where its prefix does.
-  positions_[name].push_back(size_);
-  ++size_;
-}
-
-std::size_t NameIndex::Find(const char *key, std::size_t from) const noexcept {
-  if (key == nullptr || from >= size_) return npos;
-  const auto found = positions_.find(key);
-  if (found == positions_.end()) return npos;
-  const std::vector<std::size_t> &positions = found->second;
-  const auto at = std::lower_bound(positions.begin(), positions.end(), from);
-  return at == positions.end() ? npos : *at;
+void FoldNameKey(const char *name, std::string &key) {
+  key.clear();
+  if (name == nullptr) return;
+  const Folder fold;
+  for (const char *p = name; *p != '\0'; ++p) {
+    key.push_back(static_cast<char>(fold(static_cast<unsigned char>(*p))));
+  }
 }
 
 }  // namespace hx

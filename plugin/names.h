@@ -14,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -65,52 +64,11 @@ ResourceList::const_iterator FindResourceEntry(ResourceList::const_iterator firs
                                                ResourceList::const_iterator last,
                                                const char *key) noexcept;
 
-// A case-insensitive index of a list's names, for merges whose linear
-// searches would be quadratic (thousands of installed devices against
-// hundreds of open sessions).
-//
-// The index mirrors positions 0 .. Size()-1 of one NameList or ResourceList:
-// it holds, for every name (folded as strcasecmp folds it), the ascending
-// positions of the entries that carry it. Find(key, from) answers exactly
-// what FindNameEntry(begin + from, begin + Size(), key) - begin would, or
-// npos where that would be the end. When an entry is appended to the list,
-// Append its name so that later searches see it.
-//
-// The index copies the names it holds; it does not refer into the list, so
-// growing the list does not invalidate it. Building and Append allocate
-// (std::bad_alloc may escape them); Find does not.
-class NameIndex {
- public:
-  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
-
-  NameIndex() = default;
-  explicit NameIndex(const NameList &list);
-  explicit NameIndex(const ResourceList &list);
-
-  // Records that the mirrored list gained an entry named name at position
-  // Size(). The name is read up to its first NUL, as strcasecmp reads it.
-  void Append(const std::string &name);
-
-  // The first position p with from <= p < Size() whose name equals key
-  // ignoring case, or npos. A null key matches nothing.
-  std::size_t Find(const char *key, std::size_t from = 0) const noexcept;
-
-  // Number of list positions the index mirrors.
-  std::size_t Size() const noexcept { return size_; }
-
- private:
-  // strcasecmp's own order, usable with a C string on either side so that
-  // a look-up needs no std::string of the key.
-  struct FoldedLess {
-    using is_transparent = void;
-    bool operator()(const std::string &a, const std::string &b) const noexcept;
-    bool operator()(const std::string &a, const char *b) const noexcept;
-    bool operator()(const char *a, const std::string &b) const noexcept;
-  };
-
-  std::map<std::string, std::vector<std::size_t>, FoldedLess> positions_;
-  std::size_t size_ = 0;
-};
+// Makes `key` the name folded as strcasecmp folds it (byte by byte through
+// tolower, up to the first NUL). Two names are equal ignoring case exactly
+// when their keys are equal, so a hash table of keys answers what a scan with
+// strcasecmp would, without comparing every pair. A null name gives "".
+void FoldNameKey(const char *name, std::string &key);
 
 }  // namespace hx
 

@@ -1,6 +1,5 @@
 #include "plugin/sessions.h"
 
-#include <cctype>
 #include <cstddef>
 #include <string>
 #include <unordered_map>
@@ -11,6 +10,7 @@
 #include "plugin/host_data.h"
 #include "plugin/immortal.h"
 #include "plugin/master_lists.h"
+#include "plugin/names.h"
 #include "plugin/status.h"
 #include "support/trace.h"
 
@@ -30,25 +30,6 @@ struct KeptSessions {
 KeptSessions &LastRun() {
   static Immortal<KeptSessions> kept;
   return kept.get();
-}
-
-// Names as strcasecmp compares them: byte by byte through tolower, up to the
-// first NUL. Two names are equal ignoring case exactly when their keys are
-// equal, so a hash table of keys answers what a scan with strcasecmp would.
-// glibc's tolower is a look-up in the thread's locale table, which C++ code
-// only reaches through a call per byte; the table is fetched once instead.
-void FoldCase(const char *name, std::string &key) {
-  key.clear();
-#ifdef __GLIBC__
-  const int32_t *lower = *__ctype_tolower_loc();
-  for (const char *p = name; *p != '\0'; ++p) {
-    key.push_back(static_cast<char>(lower[static_cast<unsigned char>(*p)]));
-  }
-#else
-  for (const char *p = name; *p != '\0'; ++p) {
-    key.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*p))));
-  }
-#endif
 }
 
 // Reads a session's string attribute. The host's "absent" (90) counts like a
@@ -85,7 +66,7 @@ void FindFirsts(const List &list, std::unordered_map<std::string, Origin> &origi
                 std::size_t Origin::*field) {
   std::string key;
   for (std::size_t p = 0; p < list.size(); ++p) {
-    FoldCase(list[p].name.c_str(), key);
+    FoldNameKey(list[p].name.c_str(), key);
     const auto found = origins.find(key);
     if (found != origins.end() && found->second.*field == Origin::npos) {
       found->second.*field = p;
@@ -101,7 +82,7 @@ void SortSessions(std::vector<OpenSession> &sessions, const NameList &modInstrLi
   std::string key;
   for (const OpenSession &session : sessions) {
     if (session.orig == nullptr) continue;
-    FoldCase(session.orig.get(), key);
+    FoldNameKey(session.orig.get(), key);
     origins.try_emplace(key);
   }
   if (!origins.empty()) {
@@ -112,7 +93,7 @@ void SortSessions(std::vector<OpenSession> &sessions, const NameList &modInstrLi
   for (OpenSession &session : sessions) {
     Origin origin;
     if (session.orig != nullptr) {
-      FoldCase(session.orig.get(), key);
+      FoldNameKey(session.orig.get(), key);
       origin = origins[key];
     }
     if (origin.ivi != Origin::npos) {
@@ -177,7 +158,7 @@ void Fold(List &list, const List &sessions) {
   std::vector<Group> groups;
   std::string key;
   for (std::size_t j = 0; j < sessions.size(); ++j) {
-    FoldCase(sessions[j].name.c_str(), key);
+    FoldNameKey(sessions[j].name.c_str(), key);
     const auto [at, added] = groupOf.try_emplace(key, groups.size());
     if (added) {
       groups.push_back(Group{j, 1, false});
@@ -186,7 +167,7 @@ void Fold(List &list, const List &sessions) {
     }
   }
   for (auto &entry : list) {
-    FoldCase(entry.name.c_str(), key);
+    FoldNameKey(entry.name.c_str(), key);
     const auto found = groupOf.find(key);
     if (found == groupOf.end()) continue;
     entry.sessionOpen = true;

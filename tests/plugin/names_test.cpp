@@ -650,179 +650,40 @@ TEST(FindResourceEntry, FindsFirstEntryEqualIgnoringCase) {
 }
 
 // ---------------------------------------------------------------------------
-// The index must answer what a linear scan answers, from any start.
-
-// Position answered by the scan over [from, end), npos at the end.
-template <typename List, typename Finder>
-std::size_t ScanFrom(const List &list, const char *key, std::size_t from, Finder find) {
-  if (from >= list.size()) return NameIndex::npos;
-  const auto found = find(list.begin() + static_cast<std::ptrdiff_t>(from), list.end(), key);
-  return found == list.end() ? NameIndex::npos : static_cast<std::size_t>(found - list.begin());
-}
-
-std::size_t ScanNames(const NameList &list, const char *key, std::size_t from) {
-  return ScanFrom(list, key, from, [](auto first, auto last, const char *k) {
-    return FindNameEntry(first, last, k);
-  });
-}
-
-std::size_t ScanResources(const ResourceList &list, const char *key, std::size_t from) {
-  return ScanFrom(list, key, from, [](auto first, auto last, const char *k) {
-    return FindResourceEntry(first, last, k);
-  });
-}
+// The folded key stands in for strcasecmp in hash tables: keys are equal
+// exactly when strcasecmp says the names are.
 
 // Short names from a tiny alphabet: many names equal ignoring case.
 std::string ShortName(RandomNames &random) {
-  static const char kAlphabet[] = "aAbB1.";
+  static const char kAlphabet[] = "aAbB1.\xC4\xE4";
   std::string name;
   const uint32_t length = random.Below(4);
   for (uint32_t k = 0; k < length; ++k) name += kAlphabet[random.Below(sizeof kAlphabet - 1)];
   return name;
 }
 
-template <typename List, typename Scan>
-void ExpectIndexMatchesScan(const NameIndex &index, const List &list,
-                            const std::vector<std::string> &keys, Scan scan) {
-  ASSERT_EQ(index.Size(), list.size());
-  const std::size_t froms[] = {
-      0, 1, list.size() / 3, list.size() / 2, list.size() - 1, list.size(), list.size() + 5};
-  for (const std::string &key : keys) {
-    // Walk every match the way the merge does: from just after each one.
-    std::size_t position = index.Find(key.c_str());
-    std::size_t expected = scan(list, key.c_str(), 0);
-    ASSERT_EQ(position, expected) << Show(key);
-    while (expected != NameIndex::npos) {
-      position = index.Find(key.c_str(), expected + 1);
-      expected = scan(list, key.c_str(), expected + 1);
-      ASSERT_EQ(position, expected) << Show(key);
-    }
-    for (const std::size_t from : froms) {
-      ASSERT_EQ(index.Find(key.c_str(), from), scan(list, key.c_str(), from))
-          << Show(key) << " from " << from;
+TEST(FoldNameKey, KeysAreEqualExactlyWhenStrcasecmpSaysSo) {
+  RandomNames random(20261208);
+  std::vector<std::string> names;
+  for (int k = 0; k < 300; ++k) names.push_back(ShortName(random));
+  std::vector<std::string> keys(names.size());
+  for (std::size_t k = 0; k < names.size(); ++k) FoldNameKey(names[k].c_str(), keys[k]);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t j = 0; j < names.size(); ++j) {
+      ASSERT_EQ(keys[i] == keys[j], strcasecmp(names[i].c_str(), names[j].c_str()) == 0)
+          << Show(names[i]) << " vs " << Show(names[j]);
     }
   }
 }
 
-TEST(NameIndex, AgreesWithLinearScanWhileEntriesAreAppended) {
-  RandomNames random(31337u);
-  NameList list;
-  for (int k = 0; k < 400; ++k) list.push_back({ShortName(random), false, "", ""});
-  NameIndex index(list);
-
-  std::vector<std::string> keys;
-  for (int k = 0; k < 150; ++k) keys.push_back(ShortName(random));
-  keys.push_back("absent");
-  ExpectIndexMatchesScan(index, list, keys, ScanNames);
-
-  // Appends, including names already present in another case and names the
-  // index has never seen; the list reallocates along the way.
-  for (int round = 0; round < 5; ++round) {
-    for (int k = 0; k < 60; ++k) {
-      list.push_back({ShortName(random) + (k % 3 == 0 ? "Zz" : ""), true, "", ""});
-      index.Append(list.back().name);
-    }
-    keys.push_back("zz");
-    keys.push_back("AZZ");
-    ExpectIndexMatchesScan(index, list, keys, ScanNames);
-  }
-}
-
-TEST(NameIndex, AgreesWithLinearScanOnResourceLists) {
-  RandomNames random(2718u);
-  ResourceList list;
-  for (int k = 0; k < 300; ++k) list.push_back({ShortName(random) + "::INSTR", false});
-  NameIndex index(list);
-  std::vector<std::string> keys;
-  for (int k = 0; k < 100; ++k) keys.push_back(ShortName(random) + "::instr");
-  ExpectIndexMatchesScan(index, list, keys, ScanResources);
-  list.push_back({"GPIB0::1::INSTR", true});
-  index.Append(list.back().name);
-  keys.push_back("gpib0::1::instr");
-  ExpectIndexMatchesScan(index, list, keys, ScanResources);
-}
-
-// The session merge: mark every entry equal to a session's name, or append
-// the session when there is none, so that a later session with the same
-// name finds the appended one. With the index it must give the same list as
-// with linear scans.
-TEST(NameIndex, SessionMergeGivesTheSameListAsLinearScans) {
-  RandomNames random(8080u);
-  NameList installed;
-  for (int k = 0; k < 500; ++k) installed.push_back({ShortName(random), false, "", ""});
-  NameList sessions;
-  for (int k = 0; k < 200; ++k) {
-    sessions.push_back({ShortName(random) + (k % 4 == 0 ? "S" : ""), true, "cls", "pfx"});
-  }
-
-  NameList scanned = installed;
-  for (const NameEntry &session : sessions) {
-    auto match = FindNameEntry(scanned.begin(), scanned.end(), session.name.c_str());
-    if (match == scanned.end()) {
-      scanned.push_back(session);
-      continue;
-    }
-    while (match != scanned.end()) {
-      match->sessionOpen = true;
-      match = FindNameEntry(match + 1, scanned.end(), session.name.c_str());
-    }
-  }
-
-  NameList indexed = installed;
-  NameIndex index(indexed);
-  std::size_t appended = 0;
-  for (const NameEntry &session : sessions) {
-    std::size_t match = index.Find(session.name.c_str());
-    if (match == NameIndex::npos) {
-      indexed.push_back(session);
-      index.Append(indexed.back().name);
-      ++appended;
-      continue;
-    }
-    for (; match != NameIndex::npos; match = index.Find(session.name.c_str(), match + 1)) {
-      indexed[match].sessionOpen = true;
-    }
-  }
-
-  ASSERT_EQ(indexed.size(), scanned.size());
-  for (std::size_t k = 0; k < scanned.size(); ++k) {
-    EXPECT_EQ(indexed[k].name, scanned[k].name) << k;
-    EXPECT_EQ(indexed[k].sessionOpen, scanned[k].sessionOpen) << k;
-    EXPECT_EQ(indexed[k].driverClass, scanned[k].driverClass) << k;
-  }
-  // Both outcomes of the merge must have happened for the check to mean
-  // anything.
-  EXPECT_GT(appended, 10u);
-  EXPECT_LT(appended, sessions.size());
-}
-
-TEST(NameIndex, MatchesExactlyWhatStrcasecmpMatches) {
-  NameList list = MakeNameList({"Dev1", "dev01", "DEV1", "dev1 ", "dev1"});
-  // A name with an embedded NUL compares as its prefix, as in the scan.
-  list.push_back({std::string("dev1\0tail", 9), false, "", ""});
-  const NameIndex index(list);
-  EXPECT_EQ(index.Find("dEv1"), 0u);
-  EXPECT_EQ(index.Find("dEv1", 1), 2u);
-  EXPECT_EQ(index.Find("dEv1", 3), 4u);
-  EXPECT_EQ(index.Find("dEv1", 5), 5u);
-  EXPECT_EQ(index.Find("dEv1", 6), NameIndex::npos);
-  EXPECT_EQ(index.Find("DEV01"), 1u);
-  EXPECT_EQ(index.Find("DEV1 "), 3u);
-  EXPECT_EQ(index.Find("dev"), NameIndex::npos);
-  EXPECT_EQ(index.Find(nullptr), NameIndex::npos);
-  EXPECT_EQ(ScanNames(list, "dEv1", 5), 5u);
-}
-
-TEST(NameIndex, EmptyIndexFindsNothingUntilAppended) {
-  NameIndex index;
-  EXPECT_EQ(index.Size(), 0u);
-  EXPECT_EQ(index.Find(""), NameIndex::npos);
-  index.Append("");
-  index.Append("Scope");
-  EXPECT_EQ(index.Size(), 2u);
-  EXPECT_EQ(index.Find(""), 0u);
-  EXPECT_EQ(index.Find("SCOPE"), 1u);
-  EXPECT_EQ(index.Find("SCOPE", 2), NameIndex::npos);
+TEST(FoldNameKey, StopsAtTheFirstNulAndTreatsNullAsEmpty) {
+  std::string key = "stale";
+  FoldNameKey("PXI1Slot2", key);
+  EXPECT_EQ(key, "pxi1slot2");
+  FoldNameKey(std::string("Ab\0Cd", 5).c_str(), key);
+  EXPECT_EQ(key, "ab");
+  FoldNameKey(nullptr, key);
+  EXPECT_EQ(key, "");
 }
 
 }  // namespace
