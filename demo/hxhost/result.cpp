@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <utility>
 
-#include "hxhost_standin.h"
+#include "hxhost_list_reader.h"
 
 namespace hxhost {
 namespace {
@@ -14,21 +15,6 @@ constexpr uint32_t kSeparatorId = 0xFFFFFFFFu;
 constexpr uint32_t kSearchingMarkerId = 7;
 constexpr const char *kSearchingMarker = "<Searching for more>";
 constexpr const char *kRule = "----------------------------------------";
-
-std::optional<std::string> StringAttribute(HxVariantRef var, const char *name) {
-  const int32_t length = hxhost_variant_get_string(var, name, nullptr, 0);
-  if (length < 0) return std::nullopt;
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  hxhost_variant_get_string(var, name, text.data(), text.size());
-  text.resize(static_cast<size_t>(length));
-  return text;
-}
-
-std::optional<uint32_t> U32Attribute(HxVariantRef var, const char *name) {
-  uint32_t value = 0;
-  if (hxhost_variant_get_u32(var, name, &value) != kHostOk) return std::nullopt;
-  return value;
-}
 
 std::string JsonString(const std::string &text) {
   std::string out = "\"";
@@ -79,11 +65,8 @@ bool Entry::IsSearchingMarker() const {
 
 std::vector<Entry> ReadEntries(HxHandle names) {
   std::vector<Entry> entries;
-  const int32_t count = hxhost_list_count(names);
-  for (int32_t i = 0; i < count; ++i) {
-    HxVariantRef var = hxhost_list_slot(names, i);
-    entries.push_back(Entry{StringAttribute(var, "n"), U32Attribute(var, "g"),
-                            U32Attribute(var, "id")});
+  for (hxhost_list::ListEntry &e : hxhost_list::ReadListEntries(names)) {
+    entries.push_back(Entry{std::move(e.n), e.g, e.id});
   }
   return entries;
 }
