@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,8 +18,6 @@ namespace hxtest {
 namespace {
 
 constexpr uint32_t kOpenSessionGroup = 1123;
-constexpr int32_t kBinding = 2;
-constexpr uint32_t kModeChanged = 0;
 constexpr auto kPatience = std::chrono::seconds(10);
 constexpr auto kPollInterval = std::chrono::milliseconds(5);
 
@@ -63,24 +62,9 @@ Plugin OpenPlugin() {
   return p;
 }
 
-std::optional<std::string> StringAttribute(HxVariantRef var, const char *name) {
-  const int32_t length = hxhost_variant_get_string(var, name, nullptr, 0);
-  if (length < 0) return std::nullopt;
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  hxhost_variant_get_string(var, name, text.data(), text.size());
-  text.resize(static_cast<size_t>(length));
-  return text;
-}
-
-std::optional<uint32_t> U32Attribute(HxVariantRef var, const char *name) {
-  uint32_t value = 0;
-  if (hxhost_variant_get_u32(var, name, &value) != kHostOk) return std::nullopt;
-  return value;
-}
-
 bool Searching(HxHandle list) {
   for (const ResultEntry &e : ReadList(list)) {
-    if (e.n && *e.n == "<Searching for more>") return true;
+    if (e.n && *e.n == kMarkerName) return true;
   }
   return false;
 }
@@ -118,11 +102,6 @@ Properties::~Properties() {
 
 namespace {
 
-ResultEntry ReadSlot(HxHandle list, int32_t index) {
-  HxVariantRef var = hxhost_list_slot(list, index);
-  return ResultEntry{StringAttribute(var, "n"), U32Attribute(var, "g"), U32Attribute(var, "id")};
-}
-
 std::string Render(const ResultEntry &e) {
   std::string text = e.n.value_or("");
   auto append = [&text](const std::string &part) {
@@ -138,10 +117,7 @@ std::string Render(const ResultEntry &e) {
 }  // namespace
 
 std::vector<ResultEntry> ReadList(HxHandle list) {
-  std::vector<ResultEntry> entries;
-  const int32_t count = hxhost_list_count(list);
-  for (int32_t i = 0; i < count; ++i) entries.push_back(ReadSlot(list, i));
-  return entries;
+  return hxhost_list::ReadListEntries(list);
 }
 
 std::vector<std::string> RenderList(HxHandle list) {
@@ -152,16 +128,39 @@ std::vector<std::string> RenderList(HxHandle list) {
 
 std::vector<std::string> RenderSlots(HxHandle list, int32_t slots) {
   std::vector<std::string> rendered;
-  for (int32_t i = 0; i < slots; ++i) rendered.push_back(Render(ReadSlot(list, i)));
+  for (int32_t i = 0; i < slots; ++i)
+    rendered.push_back(Render(hxhost_list::ReadListSlot(list, i)));
   return rendered;
+}
+
+std::vector<size_t> RequestedSizes(const char *function) {
+  std::vector<size_t> sizes(hxhost_requested_sizes(function, nullptr, 0));
+  hxhost_requested_sizes(function, sizes.data(), sizes.size());
+  return sizes;
+}
+
+std::vector<size_t> SizesSince(const char *function, size_t from) {
+  const std::vector<size_t> all = RequestedSizes(function);
+  return std::vector<size_t>(all.begin() + static_cast<std::ptrdiff_t>(from), all.end());
+}
+
+int32_t Request(const Plugin &plugin, HxHandle *names, HxVariantRef properties, uint32_t mode,
+                ConstPStr ioClass) {
+  return plugin.GetIOControlNames(0, ioClass, nullptr, names, properties, mode);
+}
+
+Rendered RequestRendered(const Plugin &plugin, HxVariantRef properties, uint32_t mode,
+                         int32_t expectedStatus) {
+  HxHandle names = nullptr;
+  EXPECT_EQ(expectedStatus, Request(plugin, &names, properties, mode));
+  return TakeList(names);
 }
 
 int32_t RequestUntilBound(const Plugin &plugin, HxHandle *names, HxVariantRef properties,
                           uint32_t mode) {
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
   for (;;) {
-    const int32_t status =
-        plugin.GetIOControlNames(0, IviClass(), nullptr, names, properties, mode);
+    const int32_t status = Request(plugin, names, properties, mode);
     if (status != kBinding) return status;
     if (std::chrono::steady_clock::now() > deadline) {
       ADD_FAILURE() << "the plug-in is still binding after " << kPatience.count() << " s";
@@ -175,9 +174,8 @@ HxHandle RequestUntilSettled(const Plugin &plugin, HxVariantRef properties) {
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
   for (;;) {
     HxHandle names = nullptr;
-    const int32_t status =
-        plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties, kModeChanged);
-    if (status == 0 && !Searching(names)) return names;
+    const int32_t status = Request(plugin, &names, properties, kModeChanged);
+    if (status == kOk && !Searching(names)) return names;
     if (names != nullptr) hxhost_dispose_list(names);
     if (std::chrono::steady_clock::now() > deadline) {
       ADD_FAILURE() << "the plug-in is still searching after " << kPatience.count() << " s";
@@ -196,8 +194,8 @@ std::vector<std::string> TakeList(HxHandle list) {
 
 std::vector<std::string> BindAndSettle(const Plugin &plugin, HxVariantRef properties) {
   HxHandle first = nullptr;
-  const int32_t status = RequestUntilBound(plugin, &first, properties, 1);
-  if (status != 0) ADD_FAILURE() << "the first bound request answered " << status;
+  const int32_t status = RequestUntilBound(plugin, &first, properties, kModeFull);
+  if (status != kOk) ADD_FAILURE() << "the first bound request answered " << status;
   TakeList(first);
   return TakeList(RequestUntilSettled(plugin, properties));
 }

@@ -13,9 +13,30 @@
 #include <string>
 #include <vector>
 
+#include "hxhost_list_reader.h"
 #include "hxhost_standin.h"
+#include "qxmodinst_standin.h"
 
 namespace hxtest {
+
+// ---- What a name-list request answers -------------------------------------
+
+// GetIOControlNames statuses the tests compare against.
+constexpr int32_t kOk = 0;
+constexpr int32_t kBinding = 2;  // the loader has not finished yet
+constexpr int32_t kRefused = 5;  // another class, or a mode out of range
+// Its refresh modes.
+constexpr uint32_t kModeChanged = 0;
+constexpr uint32_t kModeFull = 1;
+constexpr uint32_t kModeCached = 2;
+// The searching marker's name, and the marker as RenderList renders it.
+inline const std::string kMarkerName = "<Searching for more>";
+inline const std::string kMarker = "<Searching for more> #7";
+// What a request that must not write its output leaves there.
+inline const HxHandle kUntouched = reinterpret_cast<HxHandle>(uintptr_t{0x5eed});
+
+// A result as RenderList renders it, one string per entry.
+using Rendered = std::vector<std::string>;
 
 // The plug-in's 23 entries, resolved from one dlopen of the built library.
 struct Plugin {
@@ -82,11 +103,7 @@ class Properties {
 };
 
 // One entry of a result handle as the host would read it.
-struct ResultEntry {
-  std::optional<std::string> n;
-  std::optional<uint32_t> g;
-  std::optional<uint32_t> id;
-};
+using ResultEntry = hxhost_list::ListEntry;
 
 // The entries of a list handle up to its count field.
 std::vector<ResultEntry> ReadList(HxHandle list);
@@ -101,6 +118,20 @@ std::vector<std::string> RenderList(HxHandle list);
 // whatever its count field says: a failed result keeps count 0 but the
 // entries it had already named.
 std::vector<std::string> RenderSlots(HxHandle list, int32_t slots);
+
+// The sizes of every block requested from the host's `function`
+// ("DSNewHandle", "DSNewHClr") so far, oldest first.
+std::vector<size_t> RequestedSizes(const char *function);
+// The same, leaving out the first `from` of them.
+std::vector<size_t> SizesSince(const char *function, size_t from);
+
+// One name-list request as the host makes it, from application context 0.
+int32_t Request(const Plugin &plugin, HxHandle *names, HxVariantRef properties, uint32_t mode,
+                ConstPStr ioClass = IviClass());
+// Requests, expects `expectedStatus`, and answers the result rendered
+// (TakeList; empty when the request wrote none).
+Rendered RequestRendered(const Plugin &plugin, HxVariantRef properties, uint32_t mode,
+                         int32_t expectedStatus = kOk);
 
 // Asks for names until the plug-in has finished binding (it answers 2 until
 // then) and answers the first other status; the result of that request is
@@ -126,6 +157,15 @@ std::vector<std::string> BindAndSettle(const Plugin &plugin, HxVariantRef proper
 // Polls `done` every few milliseconds until it holds; false (and a test
 // failure naming `what`) when it still does not after a few seconds.
 bool WaitUntil(const std::function<bool()> &done, const char *what);
+
+// What the discovery stand-in has counted so far. Inline, so that only the
+// programs that call it need the stand-in linked: the unload tests must not
+// link it.
+inline qxmodinst_standin_counters Discovery() {
+  qxmodinst_standin_counters counters{};
+  qxmodinst_standin_get_counters(&counters);
+  return counters;
+}
 
 // A devices file for the discovery stand-in, in a fresh temporary folder.
 class DevicesFile {

@@ -16,37 +16,8 @@
 #include "plugin_harness.h"
 #include "qxmodinst_standin.h"
 
+namespace hxtest {
 namespace {
-
-using hxtest::BindAndSettle;
-using hxtest::DevicesFile;
-using hxtest::IviClass;
-using hxtest::LoadPlugin;
-using hxtest::Plugin;
-using hxtest::Properties;
-using hxtest::PStr;
-using hxtest::RenderList;
-using hxtest::RequestUntilBound;
-using hxtest::RequestUntilSettled;
-using hxtest::TakeList;
-using hxtest::WaitUntil;
-using Rendered = std::vector<std::string>;
-
-constexpr int32_t kOk = 0;
-constexpr int32_t kBinding = 2;
-constexpr int32_t kRefused = 5;
-constexpr uint32_t kModeChanged = 0;
-constexpr uint32_t kModeFull = 1;
-constexpr uint32_t kModeCached = 2;
-const std::string kMarker = "<Searching for more> #7";
-// What a request that must not write its output leaves there.
-const HxHandle kUntouched = reinterpret_cast<HxHandle>(uintptr_t{0x5eed});
-
-qxmodinst_standin_counters Discovery() {
-  qxmodinst_standin_counters counters{};
-  qxmodinst_standin_get_counters(&counters);
-  return counters;
-}
 
 // A worker's open is counted when its thread gets there, which may be just
 // after the request that started it returned: wait for the count to reach
@@ -56,28 +27,15 @@ void ExpectOpens(int64_t expected) {
   EXPECT_EQ(expected, Discovery().opens);
 }
 
-int32_t Ask(const Plugin &plugin, HxHandle *names, HxVariantRef properties, uint32_t mode,
-            ConstPStr ioClass = IviClass()) {
-  return plugin.GetIOControlNames(0, ioClass, nullptr, names, properties, mode);
-}
-
-// Asks and answers the rendered result (empty when the request failed).
-Rendered AskRendered(const Plugin &plugin, HxVariantRef properties, uint32_t mode,
-                     int32_t expectedStatus = kOk) {
-  HxHandle names = nullptr;
-  EXPECT_EQ(expectedStatus, Ask(plugin, &names, properties, mode));
-  return TakeList(names);
-}
-
 // A request timed on a steady clock.
 struct Timed {
   Rendered result;
   std::chrono::milliseconds took;
 };
-Timed AskTimed(const Plugin &plugin, HxVariantRef properties, uint32_t mode) {
+Timed RequestTimed(const Plugin &plugin, HxVariantRef properties, uint32_t mode) {
   const auto start = std::chrono::steady_clock::now();
   HxHandle names = nullptr;
-  EXPECT_EQ(kOk, Ask(plugin, &names, properties, mode));
+  EXPECT_EQ(kOk, Request(plugin, &names, properties, mode));
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
   return Timed{TakeList(names), took};
@@ -101,10 +59,10 @@ TEST(LoaderGate, AnswersBindingWhileTheLoaderRunsAndStartsOnlyOne) {
   Properties properties;
 
   HxHandle names = kUntouched;
-  EXPECT_EQ(kBinding, Ask(plugin, &names, properties.get(), kModeCached));
+  EXPECT_EQ(kBinding, Request(plugin, &names, properties.get(), kModeCached));
   EXPECT_EQ(kUntouched, names);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(kBinding, Ask(plugin, &names, properties.get(), kModeFull));
+    EXPECT_EQ(kBinding, Request(plugin, &names, properties.get(), kModeFull));
     EXPECT_EQ(kUntouched, names);
   }
   ExpectOpens(1);
@@ -118,8 +76,8 @@ TEST(LoaderGate, AnswersBindingWhileTheLoaderRunsAndStartsOnlyOne) {
   // Without a session no mode starts the discovery worker, throttle or not.
   AdvanceFakeClock(100);
   devices.Write({"PXI1Slot3 | DMM | niDMM"});
-  EXPECT_EQ((Rendered{"#3", "#2"}), AskRendered(plugin, properties.get(), kModeFull));
-  EXPECT_EQ((Rendered{"#3", "#2"}), AskRendered(plugin, properties.get(), kModeChanged));
+  EXPECT_EQ((Rendered{"#3", "#2"}), RequestRendered(plugin, properties.get(), kModeFull));
+  EXPECT_EQ((Rendered{"#3", "#2"}), RequestRendered(plugin, properties.get(), kModeChanged));
   EXPECT_EQ(2, Discovery().opens);
 }
 
@@ -131,9 +89,9 @@ TEST(LoaderGate, RefusesEveryOtherClassBeforeBindingAndStillTraces) {
                                longer.get(), empty.get(), visa.get()};
   for (ConstPStr ioClass : classes) {
     for (uint32_t mode : {kModeChanged, kModeFull, kModeCached, 9u}) {
-      hxtest::StderrCapture trace;
+      StderrCapture trace;
       HxHandle names = kUntouched;
-      EXPECT_EQ(kRefused, Ask(plugin, &names, properties.get(), mode, ioClass));
+      EXPECT_EQ(kRefused, Request(plugin, &names, properties.get(), mode, ioClass));
       EXPECT_EQ(kUntouched, names);
       EXPECT_EQ("GetIOControlNames", trace.Text());
     }
@@ -141,9 +99,9 @@ TEST(LoaderGate, RefusesEveryOtherClassBeforeBindingAndStillTraces) {
   // None of them started the loader.
   EXPECT_EQ(0, Discovery().opens);
 
-  hxtest::StderrCapture trace;
+  StderrCapture trace;
   HxHandle names = kUntouched;
-  EXPECT_EQ(kBinding, Ask(plugin, &names, properties.get(), kModeFull));
+  EXPECT_EQ(kBinding, Request(plugin, &names, properties.get(), kModeFull));
   EXPECT_EQ(kUntouched, names);
   EXPECT_EQ("GetIOControlNames", trace.Text());
 }
@@ -151,14 +109,14 @@ TEST(LoaderGate, RefusesEveryOtherClassBeforeBindingAndStillTraces) {
 TEST(LoaderGate, NullOutputAddressStillPassesTheGate) {
   const Plugin &plugin = LoadPlugin();
   Properties properties;
-  EXPECT_EQ(kBinding, Ask(plugin, nullptr, properties.get(), kModeFull));
+  EXPECT_EQ(kBinding, Request(plugin, nullptr, properties.get(), kModeFull));
   // The request above started the loader: binding finishes without any
   // request that has an output address.
-  ASSERT_TRUE(WaitUntil([&] { return Ask(plugin, nullptr, properties.get(), kModeFull) != 2; },
+  ASSERT_TRUE(WaitUntil([&] { return Request(plugin, nullptr, properties.get(), kModeFull) != 2; },
                         "binding through requests without an output address"));
   // Once bound there is nowhere to put a result.
-  EXPECT_EQ(7, Ask(plugin, nullptr, properties.get(), kModeCached));
-  EXPECT_EQ(kRefused, Ask(plugin, nullptr, properties.get(), 3));
+  EXPECT_EQ(7, Request(plugin, nullptr, properties.get(), kModeCached));
+  EXPECT_EQ(kRefused, Request(plugin, nullptr, properties.get(), 3));
 }
 
 // ---- First request after binding ----------------------------------------
@@ -171,7 +129,7 @@ TEST_P(FirstRequest, RunsAsFullRefreshWhateverModeSays) {
   const Plugin &plugin = LoadPlugin();
   Properties properties;
   HxHandle names = nullptr;
-  ASSERT_EQ(kBinding, Ask(plugin, &names, properties.get(), GetParam()));
+  ASSERT_EQ(kBinding, Request(plugin, &names, properties.get(), GetParam()));
   ASSERT_TRUE(WaitUntil([] { return Discovery().sessions_outstanding == 1; }, "binding"));
   // The discovery run that a full refresh starts takes a while; the first
   // request must start it and come back searching.
@@ -188,100 +146,118 @@ TEST_P(FirstRequest, RunsAsFullRefreshWhateverModeSays) {
   // From now on an out-of-range mode is refused and nothing is written.
   for (uint32_t mode : {3u, 7u, 0x80000000u, 0xFFFFFFFFu}) {
     names = kUntouched;
-    EXPECT_EQ(kRefused, Ask(plugin, &names, properties.get(), mode));
+    EXPECT_EQ(kRefused, Request(plugin, &names, properties.get(), mode));
     EXPECT_EQ(kUntouched, names);
   }
-  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeCached));
+  EXPECT_EQ(kThreeDevicesSorted, RequestRendered(plugin, properties.get(), kModeCached));
 }
 
 INSTANTIATE_TEST_SUITE_P(AnyMode, FirstRequest, testing::Values(0u, 2u, 3u, 0xFFFFFFFFu));
 
 // ---- Refresh modes ------------------------------------------------------
 
-TEST(RefreshModes, IdleWorkerAnswersFromTheListAndOnlyFullRefreshRestartsIt) {
-  DevicesFile devices(kThreeDevices);
-  qxmodinst_standin_set_devices_file(devices.path().c_str());
-  const Plugin &plugin = LoadPlugin();
-  Properties properties;
-  EXPECT_EQ(kThreeDevicesSorted, BindAndSettle(plugin, properties.get()));
-  const int64_t opens = Discovery().opens;
+// The plug-in over kThreeDevices. A case prepares what it needs, then
+// Start() binds and waits for the first discovery run.
+class ThreeDevices : public testing::Test {
+ protected:
+  void SetUp() override { qxmodinst_standin_set_devices_file(devices_.path().c_str()); }
+
+  // Answers the settled result; opens_ counts the discovery opens so far.
+  Rendered Start() {
+    Rendered settled = BindAndSettle(plugin_, properties_.get());
+    opens_ = Discovery().opens;
+    return settled;
+  }
+
+  Rendered AskRendered(uint32_t mode) { return RequestRendered(plugin_, properties_.get(), mode); }
+  Timed AskTimed(uint32_t mode) { return RequestTimed(plugin_, properties_.get(), mode); }
+  Rendered Settled() { return TakeList(RequestUntilSettled(plugin_, properties_.get())); }
+
+  // A request in `mode` that must start a discovery run, the opens then
+  // reaching `opens`; that run must settle on `result`.
+  void ExpectRestartSettlingOn(uint32_t mode, int64_t opens, const Rendered &result) {
+    HxHandle names = nullptr;
+    ASSERT_EQ(kOk, Request(plugin_, &names, properties_.get(), mode));
+    TakeList(names);
+    ExpectOpens(opens);
+    EXPECT_EQ(result, Settled());
+  }
+
+  DevicesFile devices_{kThreeDevices};
+  const Plugin &plugin_ = LoadPlugin();
+  Properties properties_;
+  int64_t opens_ = 0;
+};
+
+using RefreshModes = ThreeDevices;
+
+TEST_F(RefreshModes, IdleWorkerAnswersFromTheListAndOnlyFullRefreshRestartsIt) {
+  EXPECT_EQ(kThreeDevicesSorted, Start());
 
   // Devices unchanged: mode 0 does not restart the worker, however long ago
   // it ran; mode 2 never does.
   AdvanceFakeClock(3600);
-  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeChanged));
-  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeCached));
-  EXPECT_EQ(opens, Discovery().opens);
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(kModeChanged));
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(kModeCached));
+  EXPECT_EQ(opens_, Discovery().opens);
 
   // A changed devices file is not seen by mode 2 at all.
-  devices.Write({"PXI9Slot1 | DMM | niDMM"});
-  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeCached));
-  EXPECT_EQ(opens, Discovery().opens);
+  devices_.Write({"PXI9Slot1 | DMM | niDMM"});
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(kModeCached));
+  EXPECT_EQ(opens_, Discovery().opens);
 
   // Mode 1 restarts the idle worker every time, without throttle.
   qxmodinst_standin_set_open_delay_ms(0);
   for (int run = 1; run <= 3; ++run) {
     HxHandle names = nullptr;
-    ASSERT_EQ(kOk, Ask(plugin, &names, properties.get(), kModeFull));
+    ASSERT_EQ(kOk, Request(plugin_, &names, properties_.get(), kModeFull));
     TakeList(names);
-    ExpectOpens(opens + run);
+    ExpectOpens(opens_ + run);
     // Mode 2 leaves the list out while the run goes on.
-    ASSERT_TRUE(
-        WaitUntil([&] { return AskRendered(plugin, properties.get(), kModeCached).size() == 4; },
-                  "the discovery run to finish"));
+    ASSERT_TRUE(WaitUntil([&] { return AskRendered(kModeCached).size() == 4; },
+                          "the discovery run to finish"));
   }
-  EXPECT_EQ((Rendered{"PXI9Slot1", "#-1", "#3", "#2"}),
-            AskRendered(plugin, properties.get(), kModeCached));
+  EXPECT_EQ((Rendered{"PXI9Slot1", "#-1", "#3", "#2"}), AskRendered(kModeCached));
 }
 
-TEST(RefreshModes, RunningWorkerIsWaitedForOnceThenItsListIsLeftOut) {
-  DevicesFile devices(kThreeDevices);
-  qxmodinst_standin_set_devices_file(devices.path().c_str());
+TEST_F(RefreshModes, RunningWorkerIsWaitedForOnceThenItsListIsLeftOut) {
   hxhost_sessions_add("Session1", "nowhere");
-  const Plugin &plugin = LoadPlugin();
-  Properties properties;
   EXPECT_EQ((Rendered{"pxi1slot1", "PXI1Slot2", "PXI1Slot10", "Session1 +g", "#-1", "#3", "#2"}),
-            BindAndSettle(plugin, properties.get()));
-  const int64_t opens = Discovery().opens;
-  devices.Write({"PXI9Slot1 | DMM | niDMM"});
+            Start());
+  devices_.Write({"PXI9Slot1 | DMM | niDMM"});
   qxmodinst_standin_set_open_delay_ms(1500);
 
   // Mode 1 starts the worker, pauses once and answers without its list: the
   // open session alone, the separator after it marked 6, then the marker.
   const Rendered searching = {"Session1 +g", "#6", kMarker, "#-1", "#3", "#2"};
-  const Timed full = AskTimed(plugin, properties.get(), kModeFull);
+  const Timed full = AskTimed(kModeFull);
   EXPECT_EQ(searching, full.result);
   EXPECT_GE(full.took.count(), 100);
   EXPECT_LT(full.took.count(), 1000);
-  ExpectOpens(opens + 1);
+  ExpectOpens(opens_ + 1);
 
   // Mode 0 and mode 1 again: the same pause and answer, no second worker.
-  const Timed changed = AskTimed(plugin, properties.get(), kModeChanged);
+  const Timed changed = AskTimed(kModeChanged);
   EXPECT_EQ(searching, changed.result);
   EXPECT_GE(changed.took.count(), 100);
-  EXPECT_EQ(searching, AskTimed(plugin, properties.get(), kModeFull).result);
-  EXPECT_EQ(opens + 1, Discovery().opens);
+  EXPECT_EQ(searching, AskTimed(kModeFull).result);
+  EXPECT_EQ(opens_ + 1, Discovery().opens);
 
   // Mode 2 neither waits nor marks: it just leaves the running list out.
-  const Timed cached = AskTimed(plugin, properties.get(), kModeCached);
+  const Timed cached = AskTimed(kModeCached);
   EXPECT_EQ((Rendered{"Session1 +g", "#-1", "#3", "#2"}), cached.result);
   EXPECT_LT(cached.took.count(), 100);
-  EXPECT_EQ(opens + 1, Discovery().opens);
+  EXPECT_EQ(opens_ + 1, Discovery().opens);
 
   qxmodinst_standin_set_open_delay_ms(0);
-  EXPECT_EQ((Rendered{"PXI9Slot1", "Session1 +g", "#-1", "#3", "#2"}),
-            TakeList(RequestUntilSettled(plugin, properties.get())));
+  EXPECT_EQ((Rendered{"PXI9Slot1", "Session1 +g", "#-1", "#3", "#2"}), Settled());
 }
 
-TEST(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
-  DevicesFile devices(kThreeDevices);
-  qxmodinst_standin_set_devices_file(devices.path().c_str());
-  const Plugin &plugin = LoadPlugin();
-  Properties properties;
-  BindAndSettle(plugin, properties.get());
+TEST_F(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
+  Start();
   qxmodinst_standin_set_open_delay_ms(1500);
   HxHandle names = nullptr;
-  ASSERT_EQ(kOk, Ask(plugin, &names, properties.get(), kModeFull));
+  ASSERT_EQ(kOk, Request(plugin_, &names, properties_.get(), kModeFull));
   // Nothing comes before the marker, so no entry is marked 6 and the header
   // (count and padding) holds nothing but the entry count.
   int32_t header[2] = {-1, -1};
@@ -294,18 +270,14 @@ TEST(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
   EXPECT_EQ(0, hxhost_handles_outstanding());
 }
 
-TEST(RefreshModes, WorkerFinishingDuringThePauseIsNotLeftOut) {
-  DevicesFile devices(kThreeDevices);
-  qxmodinst_standin_set_devices_file(devices.path().c_str());
-  const Plugin &plugin = LoadPlugin();
-  Properties properties;
-  BindAndSettle(plugin, properties.get());
+TEST_F(RefreshModes, WorkerFinishingDuringThePauseIsNotLeftOut) {
+  Start();
   // A run much shorter than the pause: the request holds the request lock
   // while it sleeps, but the worker never takes it, so the run ends within
   // the pause and the request answers with its list.
   qxmodinst_standin_set_open_delay_ms(20);
-  devices.Write({"PXI9Slot1 | DMM | niDMM"});
-  const Timed full = AskTimed(plugin, properties.get(), kModeFull);
+  devices_.Write({"PXI9Slot1 | DMM | niDMM"});
+  const Timed full = AskTimed(kModeFull);
   EXPECT_EQ((Rendered{"PXI9Slot1", "#-1", "#3", "#2"}), full.result);
   EXPECT_GE(full.took.count(), 100);
 }
@@ -331,7 +303,7 @@ TEST(Serialisation, SimultaneousRequestsStartOneLoaderAndServeOneFirstRequest) {
       }
       HxHandle names = nullptr;
       int32_t status = kBinding;
-      while ((status = Ask(plugin, &names, properties.get(), 5)) == kBinding) {
+      while ((status = Request(plugin, &names, properties.get(), 5)) == kBinding) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       // Mode 5 is served only as the first request; every other thread is
@@ -352,76 +324,57 @@ TEST(Serialisation, SimultaneousRequestsStartOneLoaderAndServeOneFirstRequest) {
 
 // ---- Throttle -----------------------------------------------------------
 
-TEST(Throttle, ChangeRestartsTheWorkerOnlyMoreThanTwentySecondsAfterItsLastStart) {
-  FreezeFakeClock();
-  DevicesFile devices(kThreeDevices);
-  qxmodinst_standin_set_devices_file(devices.path().c_str());
-  const Plugin &plugin = LoadPlugin();
-  Properties properties;
-  EXPECT_EQ(kThreeDevicesSorted, BindAndSettle(plugin, properties.get()));
-  const int64_t opens = Discovery().opens;
+// The throttle compares exact differences of the plug-in's clock, which a
+// running wall clock cannot give.
+class Throttle : public ThreeDevices {
+ protected:
+  void SetUp() override {
+    FreezeFakeClock();
+    ThreeDevices::SetUp();
+  }
+};
 
-  devices.Write({"PXI9Slot1 | DMM | niDMM"});
-  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeChanged));
-  EXPECT_EQ(opens, Discovery().opens);
+TEST_F(Throttle, ChangeRestartsTheWorkerOnlyMoreThanTwentySecondsAfterItsLastStart) {
+  EXPECT_EQ(kThreeDevicesSorted, Start());
+
+  devices_.Write({"PXI9Slot1 | DMM | niDMM"});
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(kModeChanged));
+  EXPECT_EQ(opens_, Discovery().opens);
   AdvanceFakeClock(19);
-  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeChanged));
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(kModeChanged));
   AdvanceFakeClock(1);  // exactly 20 s since the last start
-  EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeChanged));
-  EXPECT_EQ(opens, Discovery().opens);
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(kModeChanged));
+  EXPECT_EQ(opens_, Discovery().opens);
 
   AdvanceFakeClock(1);  // 21 s
-  HxHandle names = nullptr;
-  ASSERT_EQ(kOk, Ask(plugin, &names, properties.get(), kModeChanged));
-  TakeList(names);
-  ExpectOpens(opens + 1);
-  EXPECT_EQ((Rendered{"PXI9Slot1", "#-1", "#3", "#2"}),
-            TakeList(RequestUntilSettled(plugin, properties.get())));
+  ExpectRestartSettlingOn(kModeChanged, opens_ + 1, {"PXI9Slot1", "#-1", "#3", "#2"});
 }
 
-TEST(Throttle, CountsFromTheStartOfTheRunSoASlowRunAllowsTheNextAtOnce) {
-  FreezeFakeClock();
-  DevicesFile devices(kThreeDevices);
-  qxmodinst_standin_set_devices_file(devices.path().c_str());
-  const Plugin &plugin = LoadPlugin();
-  Properties properties;
-  BindAndSettle(plugin, properties.get());
-  const int64_t opens = Discovery().opens;
+TEST_F(Throttle, CountsFromTheStartOfTheRunSoASlowRunAllowsTheNextAtOnce) {
+  Start();
 
   AdvanceFakeClock(21);
   qxmodinst_standin_set_open_delay_ms(1500);
-  devices.Write({"PXI9Slot1 | DMM | niDMM"});
-  EXPECT_EQ((Rendered{kMarker, "#-1", "#3", "#2"}),
-            AskRendered(plugin, properties.get(), kModeChanged));
-  ExpectOpens(opens + 1);
+  devices_.Write({"PXI9Slot1 | DMM | niDMM"});
+  EXPECT_EQ((Rendered{kMarker, "#-1", "#3", "#2"}), AskRendered(kModeChanged));
+  ExpectOpens(opens_ + 1);
   // The run "takes" 30 s of wall clock.
   AdvanceFakeClock(30);
   qxmodinst_standin_set_open_delay_ms(0);
   const Rendered second = {"PXI9Slot1", "#-1", "#3", "#2"};
   ASSERT_TRUE(
-      WaitUntil([&] { return AskRendered(plugin, properties.get(), kModeCached) == second; },
-                "the slow run to finish"));
+      WaitUntil([&] { return AskRendered(kModeCached) == second; }, "the slow run to finish"));
 
-  devices.Write({"PXI9Slot2 | DMM | niDMM"});
-  HxHandle names = nullptr;
-  ASSERT_EQ(kOk, Ask(plugin, &names, properties.get(), kModeChanged));
-  TakeList(names);
-  ExpectOpens(opens + 2);
-  EXPECT_EQ((Rendered{"PXI9Slot2", "#-1", "#3", "#2"}),
-            TakeList(RequestUntilSettled(plugin, properties.get())));
+  devices_.Write({"PXI9Slot2 | DMM | niDMM"});
+  ExpectRestartSettlingOn(kModeChanged, opens_ + 2, {"PXI9Slot2", "#-1", "#3", "#2"});
 }
 
-TEST(Throttle, DevicesReportedUnchangedNeverRestartTheWorker) {
-  FreezeFakeClock();
-  DevicesFile devices(kThreeDevices);
-  qxmodinst_standin_set_devices_file(devices.path().c_str());
-  const Plugin &plugin = LoadPlugin();
-  Properties properties;
-  BindAndSettle(plugin, properties.get());
+TEST_F(Throttle, DevicesReportedUnchangedNeverRestartTheWorker) {
+  Start();
   const qxmodinst_standin_counters before = Discovery();
   for (int64_t step : {21, 100, 100000}) {
     AdvanceFakeClock(step);
-    EXPECT_EQ(kThreeDevicesSorted, AskRendered(plugin, properties.get(), kModeChanged));
+    EXPECT_EQ(kThreeDevicesSorted, AskRendered(kModeChanged));
   }
   const qxmodinst_standin_counters after = Discovery();
   EXPECT_EQ(before.opens, after.opens);
@@ -430,3 +383,4 @@ TEST(Throttle, DevicesReportedUnchangedNeverRestartTheWorker) {
 }
 
 }  // namespace
+}  // namespace hxtest
