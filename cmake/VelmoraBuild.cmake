@@ -5,7 +5,7 @@
 add_library(velmora_warnings INTERFACE)
 target_compile_options(velmora_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
-  -Wformat=2 -Wundef -Wcast-qual -Wnull-dereference
+  -Wformat=2 -Wundef -Wcast-qual
   $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor -Woverloaded-virtual>
   $<$<BOOL:${VELMORA_WERROR}>:-Werror>)
 

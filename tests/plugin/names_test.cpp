@@ -23,6 +23,11 @@ namespace {
 std::atomic<std::size_t> g_allocations{0};
 }  // namespace
 
+// The replacement pair allocates with malloc and frees with free; GCC's
+// check for mismatched allocation functions cannot see that they belong
+// together once they are inlined into the code that calls new and delete.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void *operator new(std::size_t size) {
   g_allocations.fetch_add(1, std::memory_order_relaxed);
   if (void *block = std::malloc(size != 0 ? size : 1)) return block;
@@ -34,6 +39,7 @@ void operator delete(void *block) noexcept {
 void operator delete(void *block, std::size_t) noexcept {
   std::free(block);
 }
+#pragma GCC diagnostic pop
 
 namespace hx {
 namespace {

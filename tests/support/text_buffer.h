@@ -3,6 +3,7 @@
 #ifndef VELMORA_TESTS_SUPPORT_TEXT_BUFFER_H
 #define VELMORA_TESTS_SUPPORT_TEXT_BUFFER_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -12,9 +13,11 @@ namespace velmora_test {
 
 class TextBuffer {
  public:
-  TextBuffer(const std::string &text, std::size_t capacity) : bytes_(capacity, '\0') {
-    std::memcpy(bytes_.data(), text.data(), text.size());
-    bytes_.back() = 'J';
+  // capacity must hold the text, its NUL and the marker.
+  TextBuffer(const std::string &text, std::size_t capacity)
+      : bytes_(std::max(capacity, text.size() + 2), '\0') {
+    std::copy(text.begin(), text.end(), bytes_.begin());
+    bytes_[bytes_.size() - 1] = 'J';
   }
 
   char *data() { return bytes_.data(); }
