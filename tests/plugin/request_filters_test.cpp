@@ -12,15 +12,8 @@
 #include "plugin_harness.h"
 #include "qxmodinst_standin.h"
 
+namespace hxtest {
 namespace {
-
-using hxtest::DevicesFile;
-using hxtest::IviClass;
-using hxtest::LoadPlugin;
-using hxtest::Plugin;
-using hxtest::Properties;
-using hxtest::TakeList;
-using Rendered = std::vector<std::string>;
 
 struct FilterCase {
   std::optional<uint32_t> displayFilter;
@@ -33,6 +26,11 @@ void PrintTo(const FilterCase &c, std::ostream *os) {
       << ", typeClass " << c.typeClass.value_or("absent");
 }
 
+// The three devices as the control that offers them all sees them, and what a
+// control that offers none of them sees.
+const Rendered kAll = {"PXI1Slot2", "PXI1Slot3", "PXI1Slot4", "#-1", "#3", "#2"};
+const Rendered kNone = {"#3", "#2"};
+
 class RequestFilters : public testing::TestWithParam<FilterCase> {};
 
 TEST_P(RequestFilters, OfferTheDevicesTheControlAsksFor) {
@@ -42,21 +40,17 @@ TEST_P(RequestFilters, OfferTheDevicesTheControlAsksFor) {
   const Plugin &plugin = LoadPlugin();
   {
     Properties all(0x1000u);
-    EXPECT_EQ((Rendered{"PXI1Slot2", "PXI1Slot3", "PXI1Slot4", "#-1", "#3", "#2"}),
-              hxtest::BindAndSettle(plugin, all.get()));
+    EXPECT_EQ(kAll, BindAndSettle(plugin, all.get()));
   }
   const FilterCase &c = GetParam();
   Properties properties(c.displayFilter, c.typeClass);
   for (uint32_t mode : {0u, 2u}) {
     HxHandle names = nullptr;
-    ASSERT_EQ(0, plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties.get(), mode));
+    ASSERT_EQ(kOk, Request(plugin, &names, properties.get(), mode));
     EXPECT_EQ(c.result, TakeList(names)) << "mode " << mode;
   }
   EXPECT_EQ(0, hxhost_handles_outstanding());
 }
-
-const Rendered kAll = {"PXI1Slot2", "PXI1Slot3", "PXI1Slot4", "#-1", "#3", "#2"};
-const Rendered kNone = {"#3", "#2"};
 
 INSTANTIATE_TEST_SUITE_P(
     Golden, RequestFilters,
@@ -74,3 +68,4 @@ INSTANTIATE_TEST_SUITE_P(
                     FilterCase{0x2000u, std::string("niDMM"), kNone}));
 
 }  // namespace
+}  // namespace hxtest

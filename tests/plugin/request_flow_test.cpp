@@ -45,6 +45,40 @@ const std::vector<std::string> kThreeDevices = {
     "PXI1Slot10 | Scope | niScope", "PXI1Slot2 | DMM | niDMM", "pxi1slot1 | Scope | niScope"};
 const Rendered kThreeDevicesSorted = {"pxi1slot1", "PXI1Slot2", "PXI1Slot10", "#-1", "#3", "#2"};
 
+// The plug-in over kThreeDevices, not yet bound. The cases that begin bound
+// prepare what they need, then Start() binds and waits for the first
+// discovery run.
+class ThreeDevices : public testing::Test {
+ protected:
+  void SetUp() override { qxmodinst_standin_set_devices_file(devices_.path().c_str()); }
+
+  // Answers the settled result; opens_ counts the discovery opens so far.
+  Rendered Start() {
+    Rendered settled = BindAndSettle(plugin_, properties_.get());
+    opens_ = Discovery().opens;
+    return settled;
+  }
+
+  Rendered AskRendered(uint32_t mode) { return RequestRendered(plugin_, properties_.get(), mode); }
+  Timed AskTimed(uint32_t mode) { return RequestTimed(plugin_, properties_.get(), mode); }
+  Rendered Settled() { return TakeList(RequestUntilSettled(plugin_, properties_.get())); }
+
+  // A request in `mode` that must start a discovery run, the opens then
+  // reaching `opens`; that run must settle on `result`.
+  void ExpectRestartSettlingOn(uint32_t mode, int64_t opens, const Rendered &result) {
+    HxHandle names = nullptr;
+    ASSERT_EQ(kOk, Request(plugin_, &names, properties_.get(), mode));
+    TakeList(names);
+    ExpectOpens(opens);
+    EXPECT_EQ(result, Settled());
+  }
+
+  DevicesFile devices_{kThreeDevices};
+  const Plugin &plugin_ = LoadPlugin();
+  Properties properties_;
+  int64_t opens_ = 0;
+};
+
 // ---- Loader gate ----------------------------------------------------------
 
 TEST(LoaderGate, AnswersBindingWhileTheLoaderRunsAndStartsOnlyOne) {
@@ -112,8 +146,9 @@ TEST(LoaderGate, NullOutputAddressStillPassesTheGate) {
   EXPECT_EQ(kBinding, Request(plugin, nullptr, properties.get(), kModeFull));
   // The request above started the loader: binding finishes without any
   // request that has an output address.
-  ASSERT_TRUE(WaitUntil([&] { return Request(plugin, nullptr, properties.get(), kModeFull) != 2; },
-                        "binding through requests without an output address"));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Request(plugin, nullptr, properties.get(), kModeFull) != kBinding; },
+                "binding through requests without an output address"));
   // Once bound there is nowhere to put a result.
   EXPECT_EQ(7, Request(plugin, nullptr, properties.get(), kModeCached));
   EXPECT_EQ(kRefused, Request(plugin, nullptr, properties.get(), 3));
@@ -121,15 +156,11 @@ TEST(LoaderGate, NullOutputAddressStillPassesTheGate) {
 
 // ---- First request after binding ----------------------------------------
 
-class FirstRequest : public testing::TestWithParam<uint32_t> {};
+class FirstRequest : public ThreeDevices, public testing::WithParamInterface<uint32_t> {};
 
 TEST_P(FirstRequest, RunsAsFullRefreshWhateverModeSays) {
-  DevicesFile devices(kThreeDevices);
-  qxmodinst_standin_set_devices_file(devices.path().c_str());
-  const Plugin &plugin = LoadPlugin();
-  Properties properties;
   HxHandle names = nullptr;
-  ASSERT_EQ(kBinding, Request(plugin, &names, properties.get(), GetParam()));
+  ASSERT_EQ(kBinding, Request(plugin_, &names, properties_.get(), GetParam()));
   ASSERT_TRUE(WaitUntil([] { return Discovery().sessions_outstanding == 1; }, "binding"));
   // The discovery run that a full refresh starts takes a while; the first
   // request must start it and come back searching.
@@ -137,57 +168,24 @@ TEST_P(FirstRequest, RunsAsFullRefreshWhateverModeSays) {
   const int64_t opensBefore = Discovery().opens;
 
   names = nullptr;
-  ASSERT_EQ(kOk, RequestUntilBound(plugin, &names, properties.get(), GetParam()));
+  ASSERT_EQ(kOk, RequestUntilBound(plugin_, &names, properties_.get(), GetParam()));
   EXPECT_EQ((Rendered{kMarker, "#-1", "#3", "#2"}), TakeList(names));
   ExpectOpens(opensBefore + 1);
 
   qxmodinst_standin_set_open_delay_ms(0);
-  EXPECT_EQ(kThreeDevicesSorted, TakeList(RequestUntilSettled(plugin, properties.get())));
+  EXPECT_EQ(kThreeDevicesSorted, Settled());
   // From now on an out-of-range mode is refused and nothing is written.
   for (uint32_t mode : {3u, 7u, 0x80000000u, 0xFFFFFFFFu}) {
     names = kUntouched;
-    EXPECT_EQ(kRefused, Request(plugin, &names, properties.get(), mode));
+    EXPECT_EQ(kRefused, Request(plugin_, &names, properties_.get(), mode));
     EXPECT_EQ(kUntouched, names);
   }
-  EXPECT_EQ(kThreeDevicesSorted, RequestRendered(plugin, properties.get(), kModeCached));
+  EXPECT_EQ(kThreeDevicesSorted, AskRendered(kModeCached));
 }
 
 INSTANTIATE_TEST_SUITE_P(AnyMode, FirstRequest, testing::Values(0u, 2u, 3u, 0xFFFFFFFFu));
 
 // ---- Refresh modes ------------------------------------------------------
-
-// The plug-in over kThreeDevices. A case prepares what it needs, then
-// Start() binds and waits for the first discovery run.
-class ThreeDevices : public testing::Test {
- protected:
-  void SetUp() override { qxmodinst_standin_set_devices_file(devices_.path().c_str()); }
-
-  // Answers the settled result; opens_ counts the discovery opens so far.
-  Rendered Start() {
-    Rendered settled = BindAndSettle(plugin_, properties_.get());
-    opens_ = Discovery().opens;
-    return settled;
-  }
-
-  Rendered AskRendered(uint32_t mode) { return RequestRendered(plugin_, properties_.get(), mode); }
-  Timed AskTimed(uint32_t mode) { return RequestTimed(plugin_, properties_.get(), mode); }
-  Rendered Settled() { return TakeList(RequestUntilSettled(plugin_, properties_.get())); }
-
-  // A request in `mode` that must start a discovery run, the opens then
-  // reaching `opens`; that run must settle on `result`.
-  void ExpectRestartSettlingOn(uint32_t mode, int64_t opens, const Rendered &result) {
-    HxHandle names = nullptr;
-    ASSERT_EQ(kOk, Request(plugin_, &names, properties_.get(), mode));
-    TakeList(names);
-    ExpectOpens(opens);
-    EXPECT_EQ(result, Settled());
-  }
-
-  DevicesFile devices_{kThreeDevices};
-  const Plugin &plugin_ = LoadPlugin();
-  Properties properties_;
-  int64_t opens_ = 0;
-};
 
 using RefreshModes = ThreeDevices;
 
@@ -284,13 +282,11 @@ TEST_F(RefreshModes, WorkerFinishingDuringThePauseIsNotLeftOut) {
 
 // Host threads asking at the same moment, from before binding on: one
 // loader, one first request, answers as if they had come one by one.
-TEST(Serialisation, SimultaneousRequestsStartOneLoaderAndServeOneFirstRequest) {
-  DevicesFile devices(kThreeDevices);
-  qxmodinst_standin_set_devices_file(devices.path().c_str());
+using Serialisation = ThreeDevices;
+
+TEST_F(Serialisation, SimultaneousRequestsStartOneLoaderAndServeOneFirstRequest) {
   // Slower than the pause: the first request comes back searching.
   qxmodinst_standin_set_open_delay_ms(1500);
-  const Plugin &plugin = LoadPlugin();
-  Properties properties;
   constexpr int kThreads = 6;
   std::atomic<int> ready{0};
   std::atomic<int> refused{0};
@@ -303,7 +299,7 @@ TEST(Serialisation, SimultaneousRequestsStartOneLoaderAndServeOneFirstRequest) {
       }
       HxHandle names = nullptr;
       int32_t status = kBinding;
-      while ((status = Request(plugin, &names, properties.get(), 5)) == kBinding) {
+      while ((status = Request(plugin_, &names, properties_.get(), 5)) == kBinding) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       // Mode 5 is served only as the first request; every other thread is
@@ -318,7 +314,7 @@ TEST(Serialisation, SimultaneousRequestsStartOneLoaderAndServeOneFirstRequest) {
   // The loader's open, then the one discovery run of the first request.
   ExpectOpens(2);
   qxmodinst_standin_set_open_delay_ms(0);
-  EXPECT_EQ(kThreeDevicesSorted, TakeList(RequestUntilSettled(plugin, properties.get())));
+  EXPECT_EQ(kThreeDevicesSorted, Settled());
   EXPECT_EQ(2, Discovery().opens);
 }
 

@@ -12,34 +12,8 @@
 #include "plugin_harness.h"
 #include "qxmodinst_standin.h"
 
+namespace hxtest {
 namespace {
-
-using hxtest::BindAndSettle;
-using hxtest::DevicesFile;
-using hxtest::IviClass;
-using hxtest::LoadPlugin;
-using hxtest::Plugin;
-using hxtest::Properties;
-using hxtest::RenderSlots;
-using hxtest::TakeList;
-using Rendered = std::vector<std::string>;
-
-constexpr int32_t kOk = 0;
-constexpr uint32_t kModeFull = 1;
-constexpr uint32_t kModeCached = 2;
-const std::string kMarker = "<Searching for more> #7";
-
-std::vector<size_t> RequestedSizes(const char *function) {
-  std::vector<size_t> sizes(hxhost_requested_sizes(function, nullptr, 0));
-  hxhost_requested_sizes(function, sizes.data(), sizes.size());
-  return sizes;
-}
-
-// The sizes requested from `function` after the first `from` requests.
-std::vector<size_t> SizesSince(const char *function, size_t from) {
-  const std::vector<size_t> all = RequestedSizes(function);
-  return std::vector<size_t>(all.begin() + static_cast<std::ptrdiff_t>(from), all.end());
-}
 
 // A plug-in bound and settled over three devices; the host's accounts are
 // zeroed afterwards (apart from the control's properties, which the test
@@ -54,7 +28,7 @@ class ResultHost : public testing::Test {
   }
 
   int32_t Ask(HxHandle *names, uint32_t mode = kModeCached) {
-    return plugin_.GetIOControlNames(0, IviClass(), nullptr, names, properties_.get(), mode);
+    return Request(plugin_, names, properties_.get(), mode);
   }
 
   const Plugin &plugin_ = LoadPlugin();
@@ -104,7 +78,7 @@ class ResultHostFailure : public ResultHost, public testing::WithParamInterface<
 TEST_P(ResultHostFailure, AnswersAndLeavesTheHandleAsDocumented) {
   const FailureCase &c = GetParam();
   ASSERT_EQ(kOk, hxhost_arm_fault(c.function, c.nth, 1, c.status));
-  HxHandle names = reinterpret_cast<HxHandle>(uintptr_t{0x5eed});
+  HxHandle names = kUntouched;
   EXPECT_EQ(c.answer, Ask(&names));
   hxhost_disarm_faults();
   if (c.count < 0) {
@@ -259,7 +233,7 @@ TEST(LongNames, TravelWholeFromDiscoveryAndHostIntoTheResult) {
   Properties byPrefix(0x1000u, std::string(280, 'P'));
   HxHandle names = nullptr;
   const size_t strings = RequestedSizes("DSNewHandle").size();
-  ASSERT_EQ(kOk, plugin.GetIOControlNames(0, IviClass(), nullptr, &names, byPrefix.get(), 2));
+  ASSERT_EQ(kOk, Request(plugin, &names, byPrefix.get(), kModeCached));
   EXPECT_EQ((Rendered{device, session + " +g", "#-1", "#3", "#2"}), TakeList(names));
   EXPECT_EQ((std::vector<size_t>{4 + 400, 260}), SizesSince("DSNewHandle", strings));
   EXPECT_EQ(0, hxhost_handles_outstanding());
@@ -281,8 +255,7 @@ TEST(HandleAccounting, OnlyTheResultIsHandedOver) {
     EXPECT_EQ(1, hxhost_variants_outstanding());
     for (uint32_t mode : {0u, 1u, 2u, 0u, 2u}) {
       HxHandle names = nullptr;
-      ASSERT_EQ(kOk,
-                plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties.get(), mode));
+      ASSERT_EQ(kOk, Request(plugin, &names, properties.get(), mode));
       // The result and the variants in its slots are the only things left.
       EXPECT_EQ(1, hxhost_handles_outstanding());
       EXPECT_EQ(1 + hxhost_list_count(names), hxhost_variants_outstanding());
@@ -297,3 +270,4 @@ TEST(HandleAccounting, OnlyTheResultIsHandedOver) {
 }
 
 }  // namespace
+}  // namespace hxtest

@@ -18,22 +18,10 @@
 #include "plugin_harness.h"
 #include "qxmodinst_standin.h"
 
+namespace hxtest {
 namespace {
 
-using hxtest::DevicesFile;
-using hxtest::IviClass;
-using hxtest::LoadPlugin;
-using hxtest::Plugin;
-using hxtest::Properties;
-using hxtest::TakeList;
-
 using GetNamesFn = int32_t (*)(uint32_t, ConstPStr, void *, HxHandle *, HxVariantRef, uint32_t);
-
-qxmodinst_standin_counters Discovery() {
-  qxmodinst_standin_counters counters{};
-  qxmodinst_standin_get_counters(&counters);
-  return counters;
-}
 
 // In a child process: reports a failed check on stderr and ends the child
 // with a code the parent's expectation does not accept.
@@ -46,7 +34,7 @@ void Require(bool holds, const char *what) {
 
 TEST(Lifetime, CodeStaysMappedWhileAWorkerOutlivesTheHostsUnload) {
   qxmodinst_standin_set_open_delay_ms(300);
-  void *library = dlopen(hxtest::PluginPath(), RTLD_NOW | RTLD_LOCAL);
+  void *library = dlopen(PluginPath(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(nullptr, library) << dlerror();
   auto getNames = reinterpret_cast<GetNamesFn>(dlsym(library, "GetIOControlNames"));
   ASSERT_NE(nullptr, getNames);
@@ -58,10 +46,10 @@ TEST(Lifetime, CodeStaysMappedWhileAWorkerOutlivesTheHostsUnload) {
 
   // The host let go of its only reference while the loader ran, yet the
   // plug-in is still mapped, and the loader finishes its run in it.
-  void *still = dlopen(hxtest::PluginPath(), RTLD_NOW | RTLD_NOLOAD);
+  void *still = dlopen(PluginPath(), RTLD_NOW | RTLD_NOLOAD);
   ASSERT_NE(nullptr, still) << "the plug-in was unmapped under a running worker";
   getNames = reinterpret_cast<GetNamesFn>(dlsym(still, "GetIOControlNames"));
-  ASSERT_TRUE(hxtest::WaitUntil(
+  ASSERT_TRUE(WaitUntil(
       [&] {
         const int32_t status = getNames(0, IviClass(), nullptr, &names, properties.get(), 2);
         TakeList(names);
@@ -90,8 +78,8 @@ void AfterPluginDestructors() {
         exitingPlugin->GetIOControlNames(0, kIviClass, nullptr, &names, exitingProperties, 2);
     if (status != 0) std::fprintf(stderr, "status %d\n", status);
     Require(status == 0, "a request during exit succeeds");
-    const std::vector<std::string> rendered = TakeList(names);
-    if (rendered == std::vector<std::string>{"PXI1Slot7", "#-1", "#3", "#2"}) _exit(0);
+    const Rendered rendered = TakeList(names);
+    if (rendered == Rendered{"PXI1Slot7", "#-1", "#3", "#2"}) _exit(0);
     usleep(5000);
   }
   Require(false, "the worker finished during exit");
@@ -108,7 +96,7 @@ void AfterPluginDestructors() {
   exitingPlugin = &LoadPlugin();
   exitingProperties = hxhost_variant_new();
   hxhost_variant_set_u32(exitingProperties, "displayFilter", 0x3000);
-  hxtest::BindAndSettle(*exitingPlugin, exitingProperties);
+  BindAndSettle(*exitingPlugin, exitingProperties);
   devices.Write({"PXI1Slot7 | DMM | niDMM"});
   qxmodinst_standin_set_open_delay_ms(300);
   HxHandle names = nullptr;
@@ -155,7 +143,7 @@ bool LimitThreads(bool limited) {
   // does the next one, which tries again.
   HxHandle names = nullptr;
   for (int i = 0; i < 3; ++i) {
-    Require(plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties.get(), 1) == 2,
+    Require(Request(plugin, &names, properties.get(), kModeFull) == kBinding,
             "binding answered while no loader can start");
   }
   Require(names == nullptr, "names untouched");
@@ -163,10 +151,10 @@ bool LimitThreads(bool limited) {
 
   // With threads allowed again a later request starts the loader.
   Require(LimitThreads(false), "threads allowed again");
-  Require(hxtest::RequestUntilBound(plugin, &names, properties.get(), 1) == 0, "bound");
+  Require(RequestUntilBound(plugin, &names, properties.get(), kModeFull) == kOk, "bound");
   TakeList(names);
-  Require(TakeList(hxtest::RequestUntilSettled(plugin, properties.get())) ==
-              std::vector<std::string>{"PXI1Slot2", "#-1", "#3", "#2"},
+  Require(TakeList(RequestUntilSettled(plugin, properties.get())) ==
+              Rendered{"PXI1Slot2", "#-1", "#3", "#2"},
           "settled on the device");
 
   // The discovery worker cannot start either: a full refresh answers from
@@ -175,18 +163,18 @@ bool LimitThreads(bool limited) {
   devices.Write({"PXI1Slot3 | DMM | niDMM"});
   Require(LimitThreads(true), "threads limited again");
   names = nullptr;
-  Require(plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties.get(), 1) == 0,
+  Require(Request(plugin, &names, properties.get(), kModeFull) == kOk,
           "full refresh without a worker");
-  Require(TakeList(names) == std::vector<std::string>{"PXI1Slot2", "#-1", "#3", "#2"},
+  Require(TakeList(names) == Rendered{"PXI1Slot2", "#-1", "#3", "#2"},
           "the cached list, not searching");
   Require(Discovery().opens == opens, "no discovery run");
   Require(LimitThreads(false), "threads allowed again");
   names = nullptr;
-  Require(plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties.get(), 1) == 0,
+  Require(Request(plugin, &names, properties.get(), kModeFull) == kOk,
           "full refresh with a worker");
   TakeList(names);
-  Require(TakeList(hxtest::RequestUntilSettled(plugin, properties.get())) ==
-              std::vector<std::string>{"PXI1Slot3", "#-1", "#3", "#2"},
+  Require(TakeList(RequestUntilSettled(plugin, properties.get())) ==
+              Rendered{"PXI1Slot3", "#-1", "#3", "#2"},
           "the restarted worker's list");
   std::fflush(stderr);
   _exit(0);
@@ -198,3 +186,4 @@ TEST(Lifetime, FailedThreadStartsLeaveTheWorkersFreeToStartLater) {
 }
 
 }  // namespace
+}  // namespace hxtest

@@ -102,30 +102,24 @@ HOST_WRAPPER(MgErr, GetIOControlOpenSessionsEx,
              (uint32_t c, ConstPStr k, HxVariantRef p, int32_t one, HxHandle *s), (c, k, p, one, s))
 #undef HOST_WRAPPER
 
+namespace hxtest {
 namespace {
-
-using hxtest::DevicesFile;
-using hxtest::IviClass;
-using hxtest::LoadPlugin;
-using hxtest::Plugin;
-using hxtest::Properties;
-using hxtest::TakeList;
 
 struct Outcome {
   int32_t status;
   bool fired;
-  std::vector<std::string> result;
+  Rendered result;
 };
 
 // One cached-lists request with the n-th plug-in allocation failing (0: none).
-Outcome Ask(const Plugin &plugin, HxVariantRef properties, int64_t failing) {
+Outcome AskFailing(const Plugin &plugin, HxVariantRef properties, int64_t failing) {
   HxHandle names = nullptr;
   fired = false;
   armed = failing > 0;
   countdown = failing;
   int32_t status = -1;
   try {
-    status = plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties, 2);
+    status = Request(plugin, &names, properties, kModeCached);
   } catch (...) {
     ADD_FAILURE() << "an exception crossed GetIOControlNames at allocation " << failing;
   }
@@ -139,26 +133,26 @@ int64_t AllocationsPerRequest(const Plugin &plugin, HxVariantRef properties) {
   countdown = plenty;
   armed = true;
   HxHandle names = nullptr;
-  plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties, 2);
+  Request(plugin, &names, properties, kModeCached);
   armed = false;
   TakeList(names);
   return plenty - countdown;
 }
 
 void SweepAllocations(const Plugin &plugin, HxVariantRef properties, int64_t step) {
-  const std::vector<std::string> expected = Ask(plugin, properties, 0).result;
+  const Rendered expected = AskFailing(plugin, properties, 0).result;
   const int64_t total = AllocationsPerRequest(plugin, properties);
   ASSERT_GT(total, 20);
   int64_t failures = 0;
   for (int64_t n = 1; n <= total; n += step) {
-    const Outcome outcome = Ask(plugin, properties, n);
+    const Outcome outcome = AskFailing(plugin, properties, n);
     ASSERT_TRUE(outcome.fired) << "allocation " << n << " of " << total << " never came";
     EXPECT_EQ(6, outcome.status) << "allocation " << n << " of " << total;
     ++failures;
     EXPECT_EQ(0, hxhost_handles_outstanding()) << "allocation " << n;
     EXPECT_EQ(1, hxhost_variants_outstanding()) << "allocation " << n;
     // Nothing the failed request did spoils the next one.
-    const Outcome after = Ask(plugin, properties, 0);
+    const Outcome after = AskFailing(plugin, properties, 0);
     ASSERT_EQ(0, after.status) << "after allocation " << n;
     ASSERT_EQ(expected, after.result) << "after allocation " << n;
   }
@@ -178,10 +172,10 @@ TEST(RequestMemory, EveryFailedAllocationAnswersSixAndLeavesNothingBehind) {
   hxhost_sessions_add("LooseSessionWithoutOrigin", nullptr);
   const Plugin &plugin = LoadPlugin();
   Properties properties(0x3000u, "Ivi");
-  const std::vector<std::string> settled = hxtest::BindAndSettle(plugin, properties.get());
-  ASSERT_EQ((std::vector<std::string>{"LooseSessionWithoutOrigin +g", "ModularInstrumentSlot2",
-                                      "ModularInstrumentSlot3 +g", "ModularInstrumentSlot4",
-                                      "OpenedFromSlotTwoSession +g", "#-1", "#3", "#2"}),
+  const Rendered settled = BindAndSettle(plugin, properties.get());
+  ASSERT_EQ((Rendered{"LooseSessionWithoutOrigin +g", "ModularInstrumentSlot2",
+                      "ModularInstrumentSlot3 +g", "ModularInstrumentSlot4",
+                      "OpenedFromSlotTwoSession +g", "#-1", "#3", "#2"}),
             settled);
   SweepAllocations(plugin, properties.get(), 1);
 }
@@ -198,8 +192,9 @@ TEST(RequestMemory, FailuresWhileIndexingLargeListsAnswerSixToo) {
   }
   const Plugin &plugin = LoadPlugin();
   Properties properties;
-  hxtest::BindAndSettle(plugin, properties.get());
+  BindAndSettle(plugin, properties.get());
   SweepAllocations(plugin, properties.get(), 97);
 }
 
 }  // namespace
+}  // namespace hxtest

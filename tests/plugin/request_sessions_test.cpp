@@ -12,20 +12,8 @@
 #include "plugin_harness.h"
 #include "qxmodinst_standin.h"
 
+namespace hxtest {
 namespace {
-
-using hxtest::BindAndSettle;
-using hxtest::DevicesFile;
-using hxtest::IviClass;
-using hxtest::LoadPlugin;
-using hxtest::Plugin;
-using hxtest::Properties;
-using hxtest::TakeList;
-using Rendered = std::vector<std::string>;
-
-constexpr int32_t kOk = 0;
-constexpr uint32_t kModeCached = 2;
-const HxHandle kUntouched = reinterpret_cast<HxHandle>(uintptr_t{0x5eed});
 
 const std::vector<std::string> kDevices = {"PXI1Slot2 | DMM | niDMM",
                                            "PXI1Slot3 | Scope | niScope"};
@@ -235,7 +223,7 @@ TEST_F(OpenSessions, TraceOneCountAndOneLinePerReadableSession) {
   Properties properties;
   Start(properties.get());
   {
-    hxtest::StderrCapture trace;
+    StderrCapture trace;
     AskRendered(properties.get());
     EXPECT_EQ(
         "GetIOControlNamesIVI Open Sessions Count: 4"
@@ -245,20 +233,20 @@ TEST_F(OpenSessions, TraceOneCountAndOneLinePerReadableSession) {
         trace.Text());
   }
   {
-    hxtest::StderrCapture trace;
+    StderrCapture trace;
     hxhost_sessions_set_status(HXHOST_SESSIONS_UNCHANGED);
     AskRendered(properties.get());
     EXPECT_EQ("GetIOControlNames", trace.Text());
   }
   {
-    hxtest::StderrCapture trace;
+    StderrCapture trace;
     hxhost_sessions_set_status(kOk);
     hxhost_sessions_override_count(1, -2);
     AskRendered(properties.get());
     EXPECT_EQ("GetIOControlNamesIVI Open Sessions Count: -2", trace.Text());
   }
   {
-    hxtest::StderrCapture trace;
+    StderrCapture trace;
     hxhost_sessions_override_count(0, 0);
     hxhost_sessions_set_null_handle(1);
     AskRendered(properties.get());
@@ -267,3 +255,4 @@ TEST_F(OpenSessions, TraceOneCountAndOneLinePerReadableSession) {
 }
 
 }  // namespace
+}  // namespace hxtest

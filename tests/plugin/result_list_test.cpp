@@ -14,23 +14,13 @@
 #include "plugin/result_list.h"
 #include "plugin_harness.h"
 
+namespace hxtest {
 namespace {
 
 using hx::NameEntry;
 using hx::NameList;
 using hx::ResourceEntry;
 using hx::ResourceList;
-using hxtest::RenderList;
-using hxtest::RenderSlots;
-using Rendered = std::vector<std::string>;
-
-const std::string kMarker = "<Searching for more> #7";
-
-std::vector<size_t> RequestedSizes(const char *function) {
-  std::vector<size_t> sizes(hxhost_requested_sizes(function, nullptr, 0));
-  hxhost_requested_sizes(function, sizes.data(), sizes.size());
-  return sizes;
-}
 
 NameEntry Name(const std::string &name, bool open = false) {
   return NameEntry{name, open, "", ""};
@@ -416,7 +406,7 @@ TEST_F(HostTest, CopyStringAttributeCopiesWholeTextsAndDisposesOfTheHostString) 
   hxhost_variant_set_string(var, "long", longText.c_str());
   hxhost_variant_set_null_string(var, "none");
   hxhost_variant_set_u32(var, "number", 5);
-  const hxtest::PStr n("n"), empty("empty"), longName("long"), none("none"), absent("absent"),
+  const PStr n("n"), empty("empty"), longName("long"), none("none"), absent("absent"),
       number("number");
 
   hx::MallocText text;
@@ -449,3 +439,4 @@ TEST_F(HostTest, CopyStringAttributeCopiesWholeTextsAndDisposesOfTheHostString) 
 }
 
 }  // namespace
+}  // namespace hxtest

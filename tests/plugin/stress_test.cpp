@@ -17,20 +17,12 @@
 #include "plugin_harness.h"
 #include "qxmodinst_standin.h"
 
+namespace hxtest {
 namespace {
-
-using hxtest::DevicesFile;
-using hxtest::IviClass;
-using hxtest::LoadPlugin;
-using hxtest::Plugin;
-using hxtest::Properties;
-using hxtest::ReadList;
-using hxtest::ResultEntry;
 
 constexpr auto kStressTime = std::chrono::milliseconds(1500);
 constexpr int kRequestThreads = 4;
 constexpr int kMaxRequestsPerThread = 400;
-const std::string kMarker = "<Searching for more>";
 
 std::vector<std::string> DeviceLines(const std::string &prefix, int count) {
   std::vector<std::string> lines;
@@ -59,7 +51,7 @@ std::string CheckAnswer(const std::vector<ResultEntry> &entries, uint32_t mode,
   std::set<std::string> devices;
   for (const ResultEntry &e : entries) {
     if (!e.n) continue;
-    if (*e.n == kMarker) {
+    if (*e.n == kMarkerName) {
       searching = true;
     } else if (sessions.count(*e.n) != 0) {
       if (!e.g || *e.g != 1123) return "open session " + *e.n + " not marked open";
@@ -87,7 +79,7 @@ TEST(Stress, ConcurrentRequestsWorkersAndReleasesStayConsistent) {
   hxhost_sessions_add("SessLoose", "nowhere");
   const Plugin &plugin = LoadPlugin();
   Properties properties;
-  hxtest::BindAndSettle(plugin, properties.get());
+  BindAndSettle(plugin, properties.get());
   // Discovery runs that overlap requests.
   qxmodinst_standin_set_open_delay_ms(15);
 
@@ -101,9 +93,8 @@ TEST(Stress, ConcurrentRequestsWorkersAndReleasesStayConsistent) {
       for (int i = 0; i < kMaxRequestsPerThread && !stop.load(); ++i) {
         const auto mode = static_cast<uint32_t>((i + t) % 3);
         HxHandle names = nullptr;
-        const int32_t status =
-            plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties.get(), mode);
-        if (status != 0) {
+        const int32_t status = Request(plugin, &names, properties.get(), mode);
+        if (status != kOk) {
           problems[t].push_back("status " + std::to_string(status));
         } else {
           const std::string problem = CheckAnswer(ReadList(names), mode, first, second, sessions);
@@ -144,18 +135,17 @@ TEST(Stress, ConcurrentRequestsWorkersAndReleasesStayConsistent) {
         << " problems, first: " << (problems[t].empty() ? "" : problems[t][0]);
   }
   EXPECT_GT(answered.load(), 3 * kRequestThreads);
-  qxmodinst_standin_counters counters{};
-  qxmodinst_standin_get_counters(&counters);
+  const qxmodinst_standin_counters counters = Discovery();
   EXPECT_GT(counters.opens, 3) << "the discovery worker never restarted";
   EXPECT_GT(releases.load(), 0);
   EXPECT_EQ(0, counters.sessions_outstanding) << "a release left the session open";
 
   // Once the last run is over the plug-in answers from one whole list, and
   // nothing the threads were handed is left with the host.
-  ASSERT_TRUE(hxtest::WaitUntil(
+  ASSERT_TRUE(WaitUntil(
       [&] {
         HxHandle names = nullptr;
-        plugin.GetIOControlNames(0, IviClass(), nullptr, &names, properties.get(), 0);
+        Request(plugin, &names, properties.get(), kModeChanged);
         const bool settled = CheckAnswer(ReadList(names), 0, first, second, sessions).empty() &&
                              hxhost_list_count(names) > 2 + 3;
         hxhost_dispose_list(names);
@@ -168,3 +158,4 @@ TEST(Stress, ConcurrentRequestsWorkersAndReleasesStayConsistent) {
 }
 
 }  // namespace
+}  // namespace hxtest
