@@ -7,31 +7,14 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "hxhost_standin.h"
+#include "list_entries.h"
 #include "plugin/master_lists.h"
 #include "plugin/sessions.h"
-
-namespace hx {
-bool operator==(const NameEntry &a, const NameEntry &b) {
-  return std::tie(a.name, a.sessionOpen, a.driverClass, a.driverPrefix) ==
-         std::tie(b.name, b.sessionOpen, b.driverClass, b.driverPrefix);
-}
-bool operator==(const ResourceEntry &a, const ResourceEntry &b) {
-  return std::tie(a.name, a.sessionOpen) == std::tie(b.name, b.sessionOpen);
-}
-void PrintTo(const NameEntry &e, std::ostream *os) {
-  *os << "{" << e.name << (e.sessionOpen ? " open" : "") << " " << e.driverClass << "/"
-      << e.driverPrefix << "}";
-}
-void PrintTo(const ResourceEntry &e, std::ostream *os) {
-  *os << "{" << e.name << (e.sessionOpen ? " open" : "") << "}";
-}
-}  // namespace hx
 
 namespace {
 
