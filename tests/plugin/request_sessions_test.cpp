@@ -4,6 +4,7 @@
 // session takes over from the entry it was opened from, and the trace lines.
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,10 @@ struct LastSessionCase {
   int32_t answer;   // of the request
   Rendered result;  // 0: the request's result; else the next "unchanged" answer
 };
+
+void PrintTo(const LastSessionCase &c, std::ostream *os) {
+  *os << "string read " << c.failingRead << " answers " << c.hostStatus;
+}
 
 class OpenSessionsReads : public OpenSessions,
                           public testing::WithParamInterface<LastSessionCase> {};
