@@ -95,7 +95,12 @@ TEST_P(ResultHostFailure, AnswersAndLeavesTheHandleAsDocumented) {
   EXPECT_EQ(0u, hxhost_invalid_dispose_count());
 }
 
+// The six slots as a failure leaves them: nothing written, M's names only,
+// M and its separator, all but the last tail entry.
 const Rendered kNone = {"(empty)", "(empty)", "(empty)", "(empty)", "(empty)", "(empty)"};
+const Rendered kM = {"A1", "B2", "C3", "(empty)", "(empty)", "(empty)"};
+const Rendered kMSeparated = {"A1", "B2", "C3", "#-1", "(empty)", "(empty)"};
+const Rendered kAllButTheLast = {"A1", "B2", "C3", "#-1", "#3", "(empty)"};
 
 INSTANTIATE_TEST_SUITE_P(
     EachHostCall, ResultHostFailure,
@@ -105,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
         // M's temporary string: the result stays with count 0.
         FailureCase{"DSNewHandle", 1, 2, 6, 0, kNone, 0},
         // V's temporary string.
-        FailureCase{"DSNewHandle", 2, 2, 6, 0, {"A1", "B2", "C3", "#-1", "(empty)", "(empty)"}, 0},
+        FailureCase{"DSNewHandle", 2, 2, 6, 0, kMSeparated, 0},
         // A name that cannot be set stops its list; the request goes on.
         FailureCase{"HxVariantPStrSetStringAttr",
                     2,
@@ -123,41 +128,18 @@ INSTANTIATE_TEST_SUITE_P(
                     0},
         // Disposing of a temporary string: out of memory or another failure.
         // The host keeps a handle whose disposal failed.
-        FailureCase{
-            "DSDisposeHandle", 1, 2, 6, 0, {"A1", "B2", "C3", "(empty)", "(empty)", "(empty)"}, 1},
-        FailureCase{
-            "DSDisposeHandle", 1, 9, 7, 0, {"A1", "B2", "C3", "(empty)", "(empty)", "(empty)"}, 1},
-        FailureCase{
-            "DSDisposeHandle", 2, 2, 6, 0, {"A1", "B2", "C3", "#-1", "(empty)", "(empty)"}, 1},
-        FailureCase{
-            "DSDisposeHandle", 2, -5, 7, 0, {"A1", "B2", "C3", "#-1", "(empty)", "(empty)"}, 1},
+        FailureCase{"DSDisposeHandle", 1, 2, 6, 0, kM, 1},
+        FailureCase{"DSDisposeHandle", 1, 9, 7, 0, kM, 1},
+        FailureCase{"DSDisposeHandle", 2, 2, 6, 0, kMSeparated, 1},
+        FailureCase{"DSDisposeHandle", 2, -5, 7, 0, kMSeparated, 1},
         // The separator after M.
-        FailureCase{"HxVariantPStrSetUI32Attr",
-                    1,
-                    2,
-                    6,
-                    0,
-                    {"A1", "B2", "C3", "(empty)", "(empty)", "(empty)"},
-                    0},
-        FailureCase{"HxVariantPStrSetUI32Attr",
-                    1,
-                    1003,
-                    7,
-                    0,
-                    {"A1", "B2", "C3", "(empty)", "(empty)", "(empty)"},
-                    0},
+        FailureCase{"HxVariantPStrSetUI32Attr", 1, 2, 6, 0, kM, 0},
+        FailureCase{"HxVariantPStrSetUI32Attr", 1, 1003, 7, 0, kM, 0},
         // The first tail entry is not looked at; the second is.
         FailureCase{
             "HxVariantPStrSetUI32Attr", 2, 7, 0, 6, {"A1", "B2", "C3", "#-1", "(empty)", "#2"}, 0},
-        FailureCase{
-            "HxVariantPStrSetUI32Attr", 3, 2, 6, 0, {"A1", "B2", "C3", "#-1", "#3", "(empty)"}, 0},
-        FailureCase{"HxVariantPStrSetUI32Attr",
-                    3,
-                    7,
-                    7,
-                    0,
-                    {"A1", "B2", "C3", "#-1", "#3", "(empty)"},
-                    0}));
+        FailureCase{"HxVariantPStrSetUI32Attr", 3, 2, 6, 0, kAllButTheLast, 0},
+        FailureCase{"HxVariantPStrSetUI32Attr", 3, 7, 7, 0, kAllButTheLast, 0}));
 
 // While the discovery worker runs, M holds one open session and the result
 // carries the marker. Calls of the request's result: DSNewHClr;
