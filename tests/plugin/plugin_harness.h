@@ -1,12 +1,15 @@
 // Test harness that treats libvelmora_hx.so the way the host does: the test
 // program links the host stand-in (which exports the host's functions) and
 // dlopens the built plug-in, whose undefined host symbols then resolve
-// against it. Also: readable views of result handles, control properties,
-// devices files for the discovery stand-in, a controllable clock and a
-// capture of the trace stream.
+// against it. Also: the request's statuses, modes and marker, requests as
+// the host makes them, readable views of result handles, control
+// properties, devices files for the discovery stand-in, a controllable clock
+// and a capture of the trace stream. The request tests live in namespace
+// hxtest, so that all of it is at hand without using-declarations.
 #ifndef VELMORA_TESTS_PLUGIN_HARNESS_H
 #define VELMORA_TESTS_PLUGIN_HARNESS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
