@@ -106,6 +106,24 @@ void CloseModInstSession(const SessionLock &) {
   SetModInstSession(0);
 }
 
+int32_t ReopenModInstSession(const SessionLock &, int32_t *count) {
+  auto open = slots.qxModInst_OpenInstalledDevicesSession.get();
+  if (open == nullptr) return kBindFailed;
+  const int32_t previous = GetModInstSession();
+  if (previous != 0) {
+    if (auto close = slots.qxModInst_CloseInstalledDevicesSession.get()) {
+      const int32_t closed = close(previous);
+      if (closed != 0) return closed;
+    }
+  }
+  SetModInstSession(0);
+  int32_t session = 0;
+  const int32_t opened = open(QXMODINST_DRIVER_NAME, &session, count);
+  if (opened != 0) return opened;
+  SetModInstSession(session);
+  return 0;
+}
+
 int32_t EnsureConfigLibrary() { return 0; }
 int32_t EnsureVisaLibrary() { return 0; }
 bool IsConfigLibraryBound() { return false; }

@@ -131,6 +131,13 @@ int32_t BindModInstLibrary(const SessionLock &);
 // library answers.
 void CloseModInstSession(const SessionLock &);
 
+// Replaces the discovery session by a fresh one, so that it lists the
+// devices installed now; the device count goes to *count. A failing close
+// answers its status and keeps the old session; a failing open answers its
+// status and leaves no session. Needs the open entry bound (kBindFailed
+// otherwise).
+int32_t ReopenModInstSession(const SessionLock &, int32_t *count);
+
 // The configuration and VISA libraries are not bound on this platform.
 int32_t EnsureConfigLibrary();
 int32_t EnsureVisaLibrary();

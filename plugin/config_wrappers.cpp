@@ -19,21 +19,21 @@ constexpr int32_t kUnexpectedFailure = -1;
 // of the same name with the caller's arguments unchanged and answer what it
 // answers. Unbound, the status of the binding step is the answer.
 template <class Fn, class... Args>
-int32_t ForwardToConfig(const EntrySlot<Fn> &slot, Args... args) {
-  const int32_t status = EnsureConfigLibrary();
-  if (status != 0) return status;
-  if (!IsConfigLibraryBound()) return status;
+int32_t Forward(int32_t (*ensure)(), bool (*bound)(), const EntrySlot<Fn> &slot, Args... args) {
+  const int32_t status = ensure();
+  if (status != 0 || !bound()) return status;
   Fn fn = slot.get();
   return fn != nullptr ? fn(args...) : status;
 }
 
 template <class Fn, class... Args>
+int32_t ForwardToConfig(const EntrySlot<Fn> &slot, Args... args) {
+  return Forward(EnsureConfigLibrary, IsConfigLibraryBound, slot, args...);
+}
+
+template <class Fn, class... Args>
 int32_t ForwardToVisa(const EntrySlot<Fn> &slot, Args... args) {
-  const int32_t status = EnsureVisaLibrary();
-  if (status != 0) return status;
-  if (!IsVisaLibraryBound()) return status;
-  Fn fn = slot.get();
-  return fn != nullptr ? fn(args...) : status;
+  return Forward(EnsureVisaLibrary, IsVisaLibraryBound, slot, args...);
 }
 
 // Reads one string attribute of an installed device into the caller's
@@ -200,20 +200,9 @@ int32_t IviIni_GetNumberOfModularInstruments(void * /*handle*/,
     // The count comes from a fresh session, which also makes the session
     // reflect the devices installed now.
     hx::SessionLock lock;
-    const int32_t session = hx::GetModInstSession();
-    if (session == 0) return 0;
-    auto close = slots.qxModInst_CloseInstalledDevicesSession.get();
-    auto open = slots.qxModInst_OpenInstalledDevicesSession.get();
-    if (close == nullptr || open == nullptr) return 0;
-    const int32_t closed = close(session);
-    if (closed != 0) return closed;
-    hx::SetModInstSession(0);
-    int32_t fresh = 0;
+    if (hx::GetModInstSession() == 0 || !slots.qxModInst_CloseInstalledDevicesSession) return 0;
     int32_t ignored = 0;
-    const int32_t opened = open(QXMODINST_DRIVER_NAME, &fresh, count != nullptr ? count : &ignored);
-    if (opened != 0) return opened;
-    hx::SetModInstSession(fresh);
-    return 0;
+    return hx::ReopenModInstSession(lock, count != nullptr ? count : &ignored);
   });
 }
 

@@ -95,23 +95,13 @@ int32_t BuildIviMasterList() {
   return 0;
 }
 
-int32_t BuildModInstrMasterList(const SessionLock &) {
+int32_t BuildModInstrMasterList(const SessionLock &lock) {
   int32_t count = 0;
-  if (auto open = slots.qxModInst_OpenInstalledDevicesSession.get()) {
+  if (slots.qxModInst_OpenInstalledDevicesSession) {
     // Every run replaces the session, so that it lists the devices installed
     // now rather than when the previous session was opened.
-    const int32_t previous = GetModInstSession();
-    if (previous != 0) {
-      if (auto close = slots.qxModInst_CloseInstalledDevicesSession.get()) {
-        const int32_t closed = close(previous);
-        if (closed != 0) return closed;
-      }
-    }
-    SetModInstSession(0);
-    int32_t session = 0;
-    const int32_t opened = open(QXMODINST_DRIVER_NAME, &session, &count);
-    if (opened != 0) return opened;
-    SetModInstSession(session);
+    const int32_t status = ReopenModInstSession(lock, &count);
+    if (status != 0) return status;
   }
 
   NameList &list = modInstrMasterList();
