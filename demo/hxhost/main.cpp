@@ -21,6 +21,7 @@
 #include "options.h"
 #include "qxmodinst_standin.h"
 #include "result.h"
+#include "velmora/velmora_hx.h"
 
 namespace hxhost {
 namespace {
@@ -28,10 +29,11 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitNotOk = 1;
 constexpr int kExitBadInput = 2;
-constexpr int32_t kStatusOk = 0;
-constexpr int32_t kStatusBinding = 2;
+// The plug-in's statuses and modes come from its public header.
+constexpr int32_t kStatusOk = VELMORA_HX_OK;
+constexpr int32_t kStatusBinding = VELMORA_HX_BINDING;
 constexpr int32_t kExpectedInterface = 4;
-constexpr uint32_t kModeChanged = 0;
+constexpr uint32_t kModeChanged = VELMORA_HX_REFRESH_CHANGED;
 constexpr auto kBindingPatience = std::chrono::seconds(10);
 constexpr auto kSearchPatience = std::chrono::seconds(60);
 constexpr auto kPollInterval = std::chrono::milliseconds(100);

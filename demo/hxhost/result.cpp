@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "hxhost_list_reader.h"
+#include "velmora/velmora_hx.h"
 
 namespace hxhost {
 namespace {
@@ -78,11 +79,11 @@ bool StillSearching(const std::vector<Entry> &entries) {
 
 std::string StatusMeaning(int32_t status) {
   switch (status) {
-    case 0: return "ok";
-    case 2: return "still binding";
-    case 5: return "wrong class or mode";
-    case 6: return "out of memory";
-    case 7: return "host failure";
+    case VELMORA_HX_OK: return "ok";
+    case VELMORA_HX_BINDING: return "still binding";
+    case VELMORA_HX_REFUSED: return "wrong class or mode";
+    case VELMORA_HX_OUT_OF_MEMORY: return "out of memory";
+    case VELMORA_HX_HOST_FAILURE: return "host failure";
     default: return "open-session query failed";
   }
 }
