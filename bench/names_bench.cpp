@@ -20,7 +20,7 @@
 namespace {
 
 // A few thousand distinct names of the kinds an I/O-name control lists:
-// chassis slots, DAQ devices and channels, VISA resources and user-chosen
+// rack slots, meters and their channels, VISA resources and user-chosen
 // aliases, in mixed case and with and without leading zeros. Some differ
 // from another only in case, as an open session's name does from the
 // master-list entry it matches.
@@ -34,22 +34,22 @@ std::vector<std::string> MakeNames() {
     std::string name;
     switch (below(12)) {
       case 0:
-        name = "PXI" + number(10) + "Slot" + number(19);
+        name = "Rack" + number(10) + "Slot" + number(19);
         break;
       case 1:
-        name = "pxi" + number(10) + "slot" + number(19);
+        name = "rack" + number(10) + "slot" + number(19);
         break;
       case 2:
-        name = "PXIe-108" + number(9) + "/Slot" + number(19);
+        name = "Rack1" + number(9) + "-East/Slot" + number(19);
         break;
       case 3:
-        name = "Dev" + number(1000);
+        name = "Meter" + number(1000);
         break;
       case 4:
-        name = "Dev0" + number(100);
+        name = "Meter0" + number(100);
         break;
       case 5:
-        name = "dev" + number(100) + "/ai" + number(32);
+        name = "meter" + number(100) + "/ch" + number(32);
         break;
       case 6:
         name = "TCPIP0::192.168." + number(4) + "." + number(256) + "::inst0::INSTR";

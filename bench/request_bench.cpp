@@ -62,7 +62,7 @@ const Setup &TheSetup() {
     std::mt19937 random(42);
     std::vector<std::string> devices;
     for (int i = 0; i < kDevices; ++i) {
-      devices.push_back("PXI" + std::to_string(i / 18 + 1) + "Slot" + std::to_string(i % 18 + 2) +
+      devices.push_back("Rack" + std::to_string(i / 18 + 1) + "Slot" + std::to_string(i % 18 + 2) +
                         (i % 3 == 0 ? "_dmm" : ""));
     }
     std::shuffle(devices.begin(), devices.end(), random);
@@ -71,7 +71,7 @@ const Setup &TheSetup() {
     {
       std::ofstream out(s.devicesPath);
       for (int i = 0; i < kDevices; ++i) {
-        out << devices[static_cast<size_t>(i)] << " | cls | " << (i % 2 ? "niDMM" : "niScope")
+        out << devices[static_cast<size_t>(i)] << " | cls | " << (i % 2 ? "acmeDmm" : "acmeScope")
             << "\n";
       }
     }

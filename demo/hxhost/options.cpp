@@ -116,7 +116,7 @@ std::string Usage(const Options &defaults) {
          "                         'name | name it was opened from'\n"
          "  --display-filter N     the control's \"displayFilter\" (default 0x3000:\n"
          "                         0x1000 IVI and instrument names, 0x2000 VISA names)\n"
-         "  --type-class TEXT      the control's \"typeClass\" (e.g. niScope)\n"
+         "  --type-class TEXT      the control's \"typeClass\" (e.g. acmeScope)\n"
          "  --mode MODE            changed (0, default), full (1) or cached (2); the\n"
          "                         first request after binding always runs as full\n"
          "  --wait                 ask again until the list is complete (no\n"

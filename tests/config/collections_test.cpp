@@ -58,17 +58,17 @@ const std::map<std::string, Kind> kKindOfSet = {{"LogicalName", Kind::LogicalNam
                                                 {"Driver", Kind::Driver},
                                                 {"Device", Kind::Device}};
 
-// Item names of a kind: ln1.., vi1.., drv1.., dev1..
+// Item names of a kind: ln1.., vi1.., drv1.., dvc1..
 std::string ItemName(Kind kind, int i) {
   static const std::map<Kind, std::string> prefixes = {{Kind::LogicalName, "ln"},
                                                        {Kind::Session, "vi"},
                                                        {Kind::Driver, "drv"},
-                                                       {Kind::Device, "dev"}};
+                                                       {Kind::Device, "dvc"}};
   return prefixes.at(kind) + std::to_string(i);
 }
 
 // A different number of items per kind, every string property set to a value
-// naming its item and property, and ln<i> -> vi<i> -> drv<i>, dev<i>.
+// naming its item and property, and ln<i> -> vi<i> -> drv<i>, dvc<i>.
 std::string DistinctContent() {
   const std::map<Kind, int> counts = {
       {Kind::LogicalName, 2}, {Kind::Session, 3}, {Kind::Driver, 4}, {Kind::Device, 5}};
@@ -314,7 +314,7 @@ TEST_F(NthName, CallsOnOneConfigurationShareItsBuffer) {
   EXPECT_EQ(logicalName, session);
   EXPECT_STREQ(logicalName, "vi3");
   EXPECT_NE(elsewhere, session);
-  EXPECT_STREQ(elsewhere, "dev5");
+  EXPECT_STREQ(elsewhere, "dvc5");
 }
 
 TEST_F(NthName, IndexOutsideTheCollectionIsTheStoresFailure) {
@@ -374,7 +374,7 @@ TEST_F(References, ReferencedNameFollowsTheStringReturnRule) {
   EXPECT_EQ(std::string(buffer, 4), std::string("dr\0#", 4));
   EXPECT_EQ(IviIni_GetVIDriver(h, "vi2", buffer, 0), 5);
   EXPECT_EQ(IviIni_GetVIDevice(h, "vi2", buffer, 5), kIviIniSuccess);
-  EXPECT_STREQ(buffer, "dev2");
+  EXPECT_STREQ(buffer, "dvc2");
   EXPECT_EQ(memstore::EmptyReferenceNotes(), 0);
 }
 

@@ -64,7 +64,7 @@ class Surprises {
 };
 
 TEST(BindingConcurrency, SessionIsNeverUsedAfterCloseNorLoadedTwiceAtOnce) {
-  hxtest::DevicesFile devices({"PXI1Slot2 | DMM | niDMM", "PXI1Slot3 | Scope | niScope"});
+  hxtest::DevicesFile devices({"Rack1Slot2 | DMM | acmeDmm", "Rack1Slot3 | Scope | acmeScope"});
   qxmodinst_standin_set_devices_file(devices.path().c_str());
   bindtest::DelayDlopens(kLibraryName, std::chrono::milliseconds(2));
   const Plugin &plugin = LoadPlugin();
@@ -103,12 +103,12 @@ TEST(BindingConcurrency, SessionIsNeverUsedAfterCloseNorLoadedTwiceAtOnce) {
     }
     buffer[0] = '\0';
     answer = plugin.IviIni_GetModularInstrumentName(nullptr, index, buffer);
-    if (answer != 0 || std::strcmp(buffer, index == 0 ? "PXI1Slot2" : "PXI1Slot3") != 0) {
+    if (answer != 0 || std::strcmp(buffer, index == 0 ? "Rack1Slot2" : "Rack1Slot3") != 0) {
       surprises.Note("IviIni_GetModularInstrumentName", answer);
     }
     buffer[0] = '\0';
     answer = plugin.IviIni_GetModularInstrumentPrefix(nullptr, index, buffer);
-    if (answer != 0 || std::strcmp(buffer, index == 0 ? "niDMM" : "niScope") != 0) {
+    if (answer != 0 || std::strcmp(buffer, index == 0 ? "acmeDmm" : "acmeScope") != 0) {
       surprises.Note("IviIni_GetModularInstrumentPrefix", answer);
     }
   }));

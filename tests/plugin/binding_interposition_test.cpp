@@ -78,7 +78,7 @@ qxmodinst_standin_counters Counters() {
 class InterpositionTest : public ::testing::TestWithParam<Competitor> {};
 
 TEST_P(InterpositionTest, PluginEntriesStayThePluginsWithSameNamedLibraryLoadedFirst) {
-  hxtest::DevicesFile devices({"PXI1Slot2 | DMM | niDMM", "PXI1Slot3 | Scope | niScope"});
+  hxtest::DevicesFile devices({"Rack1Slot2 | DMM | acmeDmm", "Rack1Slot3 | Scope | acmeScope"});
   qxmodinst_standin_set_devices_file(devices.path().c_str());
 
   void *competitor = dlopen(GetParam().path, RTLD_NOW | RTLD_GLOBAL);
@@ -107,14 +107,14 @@ TEST_P(InterpositionTest, PluginEntriesStayThePluginsWithSameNamedLibraryLoadedF
   EXPECT_EQ(0, plugin.IviIni_GetNumberOfLogicalNames(kSomeHandle, &names));
   EXPECT_EQ(7, names);
   char buffer[64] = "sentinel";
-  EXPECT_EQ(0, plugin.IviIni_GetDriverPrefix(kSomeHandle, "niDMM", buffer, sizeof buffer));
+  EXPECT_EQ(0, plugin.IviIni_GetDriverPrefix(kSomeHandle, "acmeDmm", buffer, sizeof buffer));
   EXPECT_STREQ("sentinel", buffer);
 
   int32_t count = 7;
   EXPECT_EQ(0, plugin.IviIni_GetNumberOfModularInstruments(nullptr, &count));
   EXPECT_EQ(2, count);
   EXPECT_EQ(0, plugin.IviIni_GetModularInstrumentName(nullptr, 1, buffer));
-  EXPECT_STREQ("PXI1Slot3", buffer);
+  EXPECT_STREQ("Rack1Slot3", buffer);
   uint8_t changed = 9;
   EXPECT_EQ(0, plugin.IviIni_ConfigurationChanged(kSomeHandle, &changed));
   EXPECT_EQ(0, changed);

@@ -114,7 +114,7 @@ void ExpectBindsNow(const Plugin &plugin) {
   char name[64];
   std::memset(name, 'Z', sizeof name);
   EXPECT_EQ(0, plugin.IviIni_GetModularInstrumentName(nullptr, 1, name));
-  EXPECT_STREQ("PXI1Slot3", name);
+  EXPECT_STREQ("Rack1Slot3", name);
   int32_t count = 0;
   EXPECT_EQ(0, plugin.IviIni_GetNumberOfModularInstruments(nullptr, &count));
   EXPECT_EQ(3, count);

@@ -37,9 +37,9 @@ constexpr int32_t kFailedOpen = -55;
 constexpr int32_t kFailedRead = -66;
 
 const std::vector<std::string> kThreeDevices = {
-    "PXI1Slot2 | DMM   | niDMM",
-    "PXI1Slot3 | Scope | niScope",
-    "PXI1Slot4 | FGen  | niFgen",
+    "Rack1Slot2 | DMM   | acmeDmm",
+    "Rack1Slot3 | Scope | acmeScope",
+    "Rack1Slot4 | FGen  | zetaFgen",
 };
 
 qxmodinst_standin_counters Counters() {
@@ -154,19 +154,19 @@ const Forwarder kForwarders[] = {
      }},
     {"GetDriverClass",
      [](const Plugin &p, ForwarderOutputs &o) {
-       return p.IviIni_GetDriverClass(kSomeHandle, "niDMM", o.buffer, sizeof o.buffer);
+       return p.IviIni_GetDriverClass(kSomeHandle, "acmeDmm", o.buffer, sizeof o.buffer);
      }},
     {"GetDriverClassCount",
      [](const Plugin &p, ForwarderOutputs &o) {
-       return p.IviIni_GetDriverClassCount(kSomeHandle, "niDMM", &o.count);
+       return p.IviIni_GetDriverClassCount(kSomeHandle, "acmeDmm", &o.count);
      }},
     {"GetDriverClassByIndex",
      [](const Plugin &p, ForwarderOutputs &o) {
-       return p.IviIni_GetDriverClassByIndex(kSomeHandle, "niDMM", 0, o.buffer, sizeof o.buffer);
+       return p.IviIni_GetDriverClassByIndex(kSomeHandle, "acmeDmm", 0, o.buffer, sizeof o.buffer);
      }},
     {"GetDriverPrefix",
      [](const Plugin &p, ForwarderOutputs &o) {
-       return p.IviIni_GetDriverPrefix(kSomeHandle, "niDMM", o.buffer, sizeof o.buffer);
+       return p.IviIni_GetDriverPrefix(kSomeHandle, "acmeDmm", o.buffer, sizeof o.buffer);
      }},
     {"GetNumberOfVisaNames",
      [](const Plugin &p, ForwarderOutputs &o) {
@@ -268,12 +268,12 @@ TEST_F(BindingTest, InstrumentCountReopensSessionAndWritesDeviceCount) {
   EXPECT_EQ(1, counters.sessions_outstanding);
 
   // The fresh session sees the devices installed now.
-  devices().Write({"PXI2Slot1 | DMM | niDMM"});
+  devices().Write({"Rack2Slot1 | DMM | acmeDmm"});
   EXPECT_EQ(0, plugin().IviIni_GetNumberOfModularInstruments(kSomeHandle, &count));
   EXPECT_EQ(1, count);
   MarkedBuffer name(64);
   EXPECT_EQ(0, plugin().IviIni_GetModularInstrumentName(nullptr, 0, name.data()));
-  EXPECT_EQ("PXI2Slot1", name.Text());
+  EXPECT_EQ("Rack2Slot1", name.Text());
   counters = Counters();
   EXPECT_EQ(3, counters.opens);
   EXPECT_EQ(1, counters.sessions_outstanding);
@@ -316,7 +316,7 @@ TEST_F(BindingTest, InstrumentCountWithFailingOpenAnswersOpenStatusAndLeavesNoSe
   EXPECT_EQ(2, Counters().opens);
   MarkedBuffer name(64);
   EXPECT_EQ(0, plugin().IviIni_GetModularInstrumentName(nullptr, 2, name.data()));
-  EXPECT_EQ("PXI1Slot4", name.Text());
+  EXPECT_EQ("Rack1Slot4", name.Text());
   EXPECT_EQ(3, Counters().opens);
   EXPECT_EQ(1, Counters().sessions_outstanding);
 }
@@ -339,7 +339,7 @@ const AttributeCase kAttributeCases[] = {
      [](const Plugin &p, uint32_t i, char *b) {
        return p.IviIni_GetModularInstrumentName(nullptr, i, b);
      },
-     0, "PXI1Slot2"},
+     0, "Rack1Slot2"},
     {"ClassOfSecondDevice",
      [](const Plugin &p, uint32_t i, char *b) {
        return p.IviIni_GetModularInstrumentClass(nullptr, i, b);
@@ -349,7 +349,7 @@ const AttributeCase kAttributeCases[] = {
      [](const Plugin &p, uint32_t i, char *b) {
        return p.IviIni_GetModularInstrumentPrefix(nullptr, i, b);
      },
-     2, "niFgen"},
+     2, "zetaFgen"},
 };
 
 class AttributeTest : public BindingTest, public ::testing::WithParamInterface<AttributeCase> {};
@@ -459,7 +459,7 @@ TEST_F(BindingTest, ConfigurationChangedBindsAndWritesZeroWhileDevicesCurrent) {
 
 TEST_F(BindingTest, ConfigurationChangedWritesOneOnceDevicesFileRewritten) {
   Bind();
-  devices().Write({"PXI9Slot1 | DMM | niDMM"});
+  devices().Write({"Rack9Slot1 | DMM | acmeDmm"});
   uint8_t changed = 9;
   EXPECT_EQ(0, plugin().IviIni_ConfigurationChanged(kSomeHandle, &changed));
   EXPECT_EQ(1, changed);
@@ -492,7 +492,7 @@ TEST_F(BindingTest, CloseIniFileClosesSessionAndNextBindingOpensNewOne) {
 
   MarkedBuffer prefix(64);
   EXPECT_EQ(0, plugin().IviIni_GetModularInstrumentPrefix(nullptr, 0, prefix.data()));
-  EXPECT_EQ("niDMM", prefix.Text());
+  EXPECT_EQ("acmeDmm", prefix.Text());
   counters = Counters();
   EXPECT_EQ(2, counters.opens);
   EXPECT_EQ(1, counters.sessions_outstanding);
@@ -532,7 +532,7 @@ TEST_F(BindingTest, ReleasingAppRefClosesSessionOnceAndSecondCallDoesNothing) {
   // The next call that binds opens a new session.
   MarkedBuffer name(64);
   EXPECT_EQ(0, plugin().IviIni_GetModularInstrumentName(nullptr, 1, name.data()));
-  EXPECT_EQ("PXI1Slot3", name.Text());
+  EXPECT_EQ("Rack1Slot3", name.Text());
   counters = Counters();
   EXPECT_EQ(2, counters.opens);
   EXPECT_EQ(1, counters.sessions_outstanding);

@@ -300,15 +300,15 @@ class ModInstrMasterList : public testing::Test {
     return c;
   }
 
-  hxtest::DevicesFile devices_{{"PXI1Slot2 | DMM | niDMM", "PXI1Slot3 | Scope | niScope"}};
+  hxtest::DevicesFile devices_{{"Rack1Slot2 | DMM | acmeDmm", "Rack1Slot3 | Scope | acmeScope"}};
   int32_t firstSession_ = 0;
   const NameList kPrevious = {{"previous", false, "c", "p"}};
 };
 
 TEST_F(ModInstrMasterList, ReplacesTheSessionAndTakesThePrefixAsClassAndPrefix) {
   EXPECT_EQ(0, Build());
-  EXPECT_EQ((NameList{{"PXI1Slot2", false, "niDMM", "niDMM"},
-                      {"PXI1Slot3", false, "niScope", "niScope"}}),
+  EXPECT_EQ((NameList{{"Rack1Slot2", false, "acmeDmm", "acmeDmm"},
+                      {"Rack1Slot3", false, "acmeScope", "acmeScope"}}),
             hx::modInstrMasterList());
   const int32_t session = hx::GetModInstSession();
   EXPECT_NE(0, session);

@@ -170,7 +170,7 @@ void ExpectOrder(const std::vector<OrderCase> &cases) {
 TEST(CompareNames, CaseNeverCounts) {
   ExpectOrder({
       {"ABC", "abc", 0},
-      {"dev1", "DEV1", 0},
+      {"meter1", "METER1", 0},
       {"A\\B.c", "a\\b.C", 0},
       {"abc", "abd", -1},
       {"abc", "ABD", -1},
@@ -185,14 +185,14 @@ TEST(CompareNames, NumbersCompareByValue) {
   ExpectOrder({
       {"a2", "a10", -1},
       {"Slot2", "Slot10", -1},
-      {"Dev2", "Dev10", -1},
+      {"Meter2", "Meter10", -1},
       {"a9b", "a10", -1},
       {"9", "10", -1},
       {"a1b2", "a1b10", -1},
       {"1.5", "1.10", -1},
-      {"PXI1Slot2", "PXI1Slot10", -1},
-      {"PXI2Slot1", "PXI10Slot1", -1},
-      {"pxi1SLOT2", "PXI1slot10", -1},
+      {"Rack1Slot2", "Rack1Slot10", -1},
+      {"Rack2Slot1", "Rack10Slot1", -1},
+      {"rack1SLOT2", "Rack1slot10", -1},
       // Names that first differ inside a number, after digits they share.
       {"a10", "a100", -1},
       {"a1000x", "a100x", 1},
@@ -213,7 +213,7 @@ TEST(CompareNames, MoreLeadingZerosSortFirst) {
       {"00", "0", -1},
       {"x00", "x0", -1},
       {"a00b", "a0b", -1},
-      {"dev01", "Dev1", -1},
+      {"meter01", "Meter1", -1},
       {"a007", "a07", -1},
       // Decided at the number, before the bytes after it are looked at.
       {"a01c", "a1b", -1},
@@ -242,7 +242,7 @@ TEST(CompareNames, DigitSortsBeforeOtherBytes) {
   ExpectOrder({
       {"1", "a", -1},
       {"a1", "a 1", -1},
-      {"dev1", "dev_1", -1},
+      {"meter1", "meter_1", -1},
       {"a0", "a!", -1},
       {"x9", "x-", -1},
   });
@@ -272,7 +272,7 @@ TEST(CompareNames, PrefixSortsFirst) {
       {"", "0", -1},
       {"", ".", -1},
       {"", "", 0},
-      {"Dev1", "Dev1.ch0", -1},
+      {"Meter1", "Meter1.ch0", -1},
       {"a.", "a.b", -1},
       {"scope", "Scope2", -1},
   });
@@ -514,16 +514,16 @@ TEST(CompareNamesProperty, AgreesWithLiteralVersionOnRandomNames) {
 
 TEST(SortNameEntries, PutsRealisticNamesInDisplayOrder) {
   const std::vector<std::string> expected = {
-      "dev01",
-      "Dev1",
-      "Dev1.ch0",
-      "Dev2",
-      "Dev10",
-      "DMM",
+      "meter01",
+      "Meter1",
+      "Meter1.ch0",
+      "Meter2",
+      "Meter10",
+      "Multimeter",
       "MyScope",
-      "PXI1Slot2",
-      "PXI1Slot10",
-      "PXIe-1082/Slot10",
+      "Rack1Slot2",
+      "Rack1Slot10",
+      "Rack12-East/Slot10",
       "Scope2",
       "scope10",
       "scope_2",
@@ -612,33 +612,33 @@ ResourceList MakeResourceList(const std::vector<std::string> &names) {
 }
 
 TEST(FindNameEntry, FindsFirstEntryEqualIgnoringCase) {
-  NameList list = MakeNameList({"Scope", "DEV1", "dev10", "Dev1", "dev1"});
-  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "dev1") - list.begin(), 1);
+  NameList list = MakeNameList({"Scope", "METER1", "meter10", "Meter1", "meter1"});
+  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "meter1") - list.begin(), 1);
   EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "SCOPE") - list.begin(), 0);
   // Searching on from just after a match finds the next one, then the end.
-  EXPECT_EQ(FindNameEntry(list.begin() + 2, list.end(), "dev1") - list.begin(), 3);
-  EXPECT_EQ(FindNameEntry(list.begin() + 4, list.end(), "dev1") - list.begin(), 4);
-  EXPECT_EQ(FindNameEntry(list.begin() + 5, list.end(), "dev1"), list.end());
+  EXPECT_EQ(FindNameEntry(list.begin() + 2, list.end(), "meter1") - list.begin(), 3);
+  EXPECT_EQ(FindNameEntry(list.begin() + 4, list.end(), "meter1") - list.begin(), 4);
+  EXPECT_EQ(FindNameEntry(list.begin() + 5, list.end(), "meter1"), list.end());
   // A range that stops before the match does not see it.
-  EXPECT_EQ(FindNameEntry(list.begin() + 2, list.begin() + 3, "dev1"), list.begin() + 3);
+  EXPECT_EQ(FindNameEntry(list.begin() + 2, list.begin() + 3, "meter1"), list.begin() + 3);
 }
 
 TEST(FindNameEntry, AnswersLastWhenNothingMatches) {
-  NameList list = MakeNameList({"DEV1", "dev10", "dev01", ""});
-  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "dev"), list.end());
-  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "dev1 "), list.end());
-  // Equal in display order is not equal: 'dev01' and 'dev1' differ.
-  EXPECT_EQ(FindNameEntry(list.begin(), list.begin() + 1, "dev01"), list.begin() + 1);
-  EXPECT_EQ(FindNameEntry(list.begin(), list.begin(), "DEV1"), list.begin());
-  EXPECT_EQ(FindNameEntry(list.end(), list.end(), "DEV1"), list.end());
+  NameList list = MakeNameList({"METER1", "meter10", "meter01", ""});
+  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "meter"), list.end());
+  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "meter1 "), list.end());
+  // Equal in display order is not equal: 'meter01' and 'meter1' differ.
+  EXPECT_EQ(FindNameEntry(list.begin(), list.begin() + 1, "meter01"), list.begin() + 1);
+  EXPECT_EQ(FindNameEntry(list.begin(), list.begin(), "METER1"), list.begin());
+  EXPECT_EQ(FindNameEntry(list.end(), list.end(), "METER1"), list.end());
   EXPECT_EQ(FindNameEntry(list.begin(), list.end(), nullptr), list.end());
   // The empty key matches only the empty name.
   EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "") - list.begin(), 3);
 }
 
 TEST(FindNameEntry, WorksOnConstLists) {
-  const NameList list = MakeNameList({"a", "PXI1Slot2", "pxi1slot2"});
-  const NameList::const_iterator found = FindNameEntry(list.begin(), list.end(), "pXi1SlOt2");
+  const NameList list = MakeNameList({"a", "Rack1Slot2", "rack1slot2"});
+  const NameList::const_iterator found = FindNameEntry(list.begin(), list.end(), "rAcK1SlOt2");
   EXPECT_EQ(found - list.begin(), 1);
   const NameList empty;
   EXPECT_EQ(FindNameEntry(empty.begin(), empty.end(), "a"), empty.end());
@@ -684,8 +684,8 @@ TEST(FoldNameKey, KeysAreEqualExactlyWhenStrcasecmpSaysSo) {
 
 TEST(FoldNameKey, StopsAtTheFirstNulAndTreatsNullAsEmpty) {
   std::string key = "stale";
-  FoldNameKey("PXI1Slot2", key);
-  EXPECT_EQ(key, "pxi1slot2");
+  FoldNameKey("Rack1Slot2", key);
+  EXPECT_EQ(key, "rack1slot2");
   FoldNameKey(std::string("Ab\0Cd", 5).c_str(), key);
   EXPECT_EQ(key, "ab");
   FoldNameKey(nullptr, key);

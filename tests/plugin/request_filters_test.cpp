@@ -28,14 +28,14 @@ void PrintTo(const FilterCase &c, std::ostream *os) {
 
 // The three devices as the control that offers them all sees them, and what a
 // control that offers none of them sees.
-const Rendered kAll = {"PXI1Slot2", "PXI1Slot3", "PXI1Slot4", "#-1", "#3", "#2"};
+const Rendered kAll = {"Rack1Slot2", "Rack1Slot3", "Rack1Slot4", "#-1", "#3", "#2"};
 const Rendered kNone = {"#3", "#2"};
 
 class RequestFilters : public testing::TestWithParam<FilterCase> {};
 
 TEST_P(RequestFilters, OfferTheDevicesTheControlAsksFor) {
   DevicesFile devices(
-      {"PXI1Slot2 | DMM | niDMM", "PXI1Slot3 | Scope | niScope", "PXI1Slot4 | Ivi | "});
+      {"Rack1Slot2 | DMM | acmeDmm", "Rack1Slot3 | Scope | acmeScope", "Rack1Slot4 | Ivi | "});
   qxmodinst_standin_set_devices_file(devices.path().c_str());
   const Plugin &plugin = LoadPlugin();
   {
@@ -61,11 +61,11 @@ INSTANTIATE_TEST_SUITE_P(
                     FilterCase{0x1000u, std::string(""), kAll},
                     FilterCase{0x1000u, std::string("ivi"), kAll},
                     FilterCase{0x1000u, std::string("IVI"), kAll},
-                    FilterCase{0x1000u, std::string("NISCOPE"), {"PXI1Slot3", "#-1", "#3", "#2"}},
-                    FilterCase{0x3000u, std::string("nidmm"), {"PXI1Slot2", "#-1", "#3", "#2"}},
+                    FilterCase{0x1000u, std::string("ACMESCOPE"), {"Rack1Slot3", "#-1", "#3", "#2"}},
+                    FilterCase{0x3000u, std::string("acmedmm"), {"Rack1Slot2", "#-1", "#3", "#2"}},
                     // The class text (attribute 3) is not what is compared.
                     FilterCase{0x1000u, std::string("Scope"), kNone},
-                    FilterCase{0x2000u, std::string("niDMM"), kNone}));
+                    FilterCase{0x2000u, std::string("acmeDmm"), kNone}));
 
 }  // namespace
 }  // namespace hxtest

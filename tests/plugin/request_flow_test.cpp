@@ -42,8 +42,8 @@ Timed RequestTimed(const Plugin &plugin, HxVariantRef properties, uint32_t mode)
 }
 
 const std::vector<std::string> kThreeDevices = {
-    "PXI1Slot10 | Scope | niScope", "PXI1Slot2 | DMM | niDMM", "pxi1slot1 | Scope | niScope"};
-const Rendered kThreeDevicesSorted = {"pxi1slot1", "PXI1Slot2", "PXI1Slot10", "#-1", "#3", "#2"};
+    "Rack1Slot10 | Scope | acmeScope", "Rack1Slot2 | DMM | acmeDmm", "rack1slot1 | Scope | acmeScope"};
+const Rendered kThreeDevicesSorted = {"rack1slot1", "Rack1Slot2", "Rack1Slot10", "#-1", "#3", "#2"};
 
 // The plug-in over kThreeDevices, not yet bound. The cases that begin bound
 // prepare what they need, then Start() binds and waits for the first
@@ -82,7 +82,7 @@ class ThreeDevices : public testing::Test {
 // ---- Loader gate ----------------------------------------------------------
 
 TEST(LoaderGate, AnswersBindingWhileTheLoaderRunsAndStartsOnlyOne) {
-  DevicesFile devices({"PXI1Slot2 | DMM | niDMM"});
+  DevicesFile devices({"Rack1Slot2 | DMM | acmeDmm"});
   qxmodinst_standin_set_devices_file(devices.path().c_str());
   // Every open yields session 0: the loader then opens twice (binding, and
   // its own retry), and no discovery run can follow, so the number of opens
@@ -109,7 +109,7 @@ TEST(LoaderGate, AnswersBindingWhileTheLoaderRunsAndStartsOnlyOne) {
 
   // Without a session no mode starts the discovery worker, throttle or not.
   AdvanceFakeClock(100);
-  devices.Write({"PXI1Slot3 | DMM | niDMM"});
+  devices.Write({"Rack1Slot3 | DMM | acmeDmm"});
   EXPECT_EQ((Rendered{"#3", "#2"}), RequestRendered(plugin, properties.get(), kModeFull));
   EXPECT_EQ((Rendered{"#3", "#2"}), RequestRendered(plugin, properties.get(), kModeChanged));
   EXPECT_EQ(2, Discovery().opens);
@@ -200,7 +200,7 @@ TEST_F(RefreshModes, IdleWorkerAnswersFromTheListAndOnlyFullRefreshRestartsIt) {
   EXPECT_EQ(opens_, Discovery().opens);
 
   // A changed devices file is not seen by mode 2 at all.
-  devices_.Write({"PXI9Slot1 | DMM | niDMM"});
+  devices_.Write({"Rack9Slot1 | DMM | acmeDmm"});
   EXPECT_EQ(kThreeDevicesSorted, AskRendered(kModeCached));
   EXPECT_EQ(opens_, Discovery().opens);
 
@@ -215,14 +215,14 @@ TEST_F(RefreshModes, IdleWorkerAnswersFromTheListAndOnlyFullRefreshRestartsIt) {
     ASSERT_TRUE(WaitUntil([&] { return AskRendered(kModeCached).size() == 4; },
                           "the discovery run to finish"));
   }
-  EXPECT_EQ((Rendered{"PXI9Slot1", "#-1", "#3", "#2"}), AskRendered(kModeCached));
+  EXPECT_EQ((Rendered{"Rack9Slot1", "#-1", "#3", "#2"}), AskRendered(kModeCached));
 }
 
 TEST_F(RefreshModes, RunningWorkerIsWaitedForOnceThenItsListIsLeftOut) {
   hxhost_sessions_add("Session1", "nowhere");
-  EXPECT_EQ((Rendered{"pxi1slot1", "PXI1Slot2", "PXI1Slot10", "Session1 +g", "#-1", "#3", "#2"}),
+  EXPECT_EQ((Rendered{"rack1slot1", "Rack1Slot2", "Rack1Slot10", "Session1 +g", "#-1", "#3", "#2"}),
             Start());
-  devices_.Write({"PXI9Slot1 | DMM | niDMM"});
+  devices_.Write({"Rack9Slot1 | DMM | acmeDmm"});
   qxmodinst_standin_set_open_delay_ms(1500);
 
   // Mode 1 starts the worker, pauses once and answers without its list: the
@@ -248,7 +248,7 @@ TEST_F(RefreshModes, RunningWorkerIsWaitedForOnceThenItsListIsLeftOut) {
   EXPECT_EQ(opens_ + 1, Discovery().opens);
 
   qxmodinst_standin_set_open_delay_ms(0);
-  EXPECT_EQ((Rendered{"PXI9Slot1", "Session1 +g", "#-1", "#3", "#2"}), Settled());
+  EXPECT_EQ((Rendered{"Rack9Slot1", "Session1 +g", "#-1", "#3", "#2"}), Settled());
 }
 
 TEST_F(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
@@ -274,9 +274,9 @@ TEST_F(RefreshModes, WorkerFinishingDuringThePauseIsNotLeftOut) {
   // while it sleeps, but the worker never takes it, so the run ends within
   // the pause and the request answers with its list.
   qxmodinst_standin_set_open_delay_ms(20);
-  devices_.Write({"PXI9Slot1 | DMM | niDMM"});
+  devices_.Write({"Rack9Slot1 | DMM | acmeDmm"});
   const Timed full = AskTimed(kModeFull);
-  EXPECT_EQ((Rendered{"PXI9Slot1", "#-1", "#3", "#2"}), full.result);
+  EXPECT_EQ((Rendered{"Rack9Slot1", "#-1", "#3", "#2"}), full.result);
   EXPECT_GE(full.took.count(), 100);
 }
 
@@ -333,7 +333,7 @@ class Throttle : public ThreeDevices {
 TEST_F(Throttle, ChangeRestartsTheWorkerOnlyMoreThanTwentySecondsAfterItsLastStart) {
   EXPECT_EQ(kThreeDevicesSorted, Start());
 
-  devices_.Write({"PXI9Slot1 | DMM | niDMM"});
+  devices_.Write({"Rack9Slot1 | DMM | acmeDmm"});
   EXPECT_EQ(kThreeDevicesSorted, AskRendered(kModeChanged));
   EXPECT_EQ(opens_, Discovery().opens);
   AdvanceFakeClock(19);
@@ -343,7 +343,7 @@ TEST_F(Throttle, ChangeRestartsTheWorkerOnlyMoreThanTwentySecondsAfterItsLastSta
   EXPECT_EQ(opens_, Discovery().opens);
 
   AdvanceFakeClock(1);  // 21 s
-  ExpectRestartSettlingOn(kModeChanged, opens_ + 1, {"PXI9Slot1", "#-1", "#3", "#2"});
+  ExpectRestartSettlingOn(kModeChanged, opens_ + 1, {"Rack9Slot1", "#-1", "#3", "#2"});
 }
 
 TEST_F(Throttle, CountsFromTheStartOfTheRunSoASlowRunAllowsTheNextAtOnce) {
@@ -351,18 +351,18 @@ TEST_F(Throttle, CountsFromTheStartOfTheRunSoASlowRunAllowsTheNextAtOnce) {
 
   AdvanceFakeClock(21);
   qxmodinst_standin_set_open_delay_ms(1500);
-  devices_.Write({"PXI9Slot1 | DMM | niDMM"});
+  devices_.Write({"Rack9Slot1 | DMM | acmeDmm"});
   EXPECT_EQ((Rendered{kMarker, "#-1", "#3", "#2"}), AskRendered(kModeChanged));
   ExpectOpens(opens_ + 1);
   // The run "takes" 30 s of wall clock.
   AdvanceFakeClock(30);
   qxmodinst_standin_set_open_delay_ms(0);
-  const Rendered second = {"PXI9Slot1", "#-1", "#3", "#2"};
+  const Rendered second = {"Rack9Slot1", "#-1", "#3", "#2"};
   ASSERT_TRUE(
       WaitUntil([&] { return AskRendered(kModeCached) == second; }, "the slow run to finish"));
 
-  devices_.Write({"PXI9Slot2 | DMM | niDMM"});
-  ExpectRestartSettlingOn(kModeChanged, opens_ + 2, {"PXI9Slot2", "#-1", "#3", "#2"});
+  devices_.Write({"Rack9Slot2 | DMM | acmeDmm"});
+  ExpectRestartSettlingOn(kModeChanged, opens_ + 2, {"Rack9Slot2", "#-1", "#3", "#2"});
 }
 
 TEST_F(Throttle, DevicesReportedUnchangedNeverRestartTheWorker) {

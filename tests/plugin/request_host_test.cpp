@@ -225,13 +225,13 @@ TEST(LongNames, TravelWholeFromDiscoveryAndHostIntoTheResult) {
 // Every kind of request gives back every handle and variant it took, apart
 // from the result, which the host disposes of.
 TEST(HandleAccounting, OnlyTheResultIsHandedOver) {
-  DevicesFile devices({"PXI1Slot2 | DMM | niDMM", "PXI1Slot3 | Scope | niScope"});
+  DevicesFile devices({"Rack1Slot2 | DMM | acmeDmm", "Rack1Slot3 | Scope | acmeScope"});
   qxmodinst_standin_set_devices_file(devices.path().c_str());
-  hxhost_sessions_add("MyDmm", "PXI1Slot2");
+  hxhost_sessions_add("MyDmm", "Rack1Slot2");
   hxhost_sessions_add("Loose", nullptr);
   const Plugin &plugin = LoadPlugin();
   {
-    Properties properties(0x3000u, "niDMM");
+    Properties properties(0x3000u, "acmeDmm");
     BindAndSettle(plugin, properties.get());
     EXPECT_EQ(0, hxhost_handles_outstanding());
     EXPECT_EQ(1, hxhost_variants_outstanding());

@@ -79,7 +79,7 @@ void AfterPluginDestructors() {
     if (status != 0) std::fprintf(stderr, "status %d\n", status);
     Require(status == 0, "a request during exit succeeds");
     const Rendered rendered = TakeList(names);
-    if (rendered == Rendered{"PXI1Slot7", "#-1", "#3", "#2"}) _exit(0);
+    if (rendered == Rendered{"Rack1Slot7", "#-1", "#3", "#2"}) _exit(0);
     usleep(5000);
   }
   Require(false, "the worker finished during exit");
@@ -91,13 +91,13 @@ void AfterPluginDestructors() {
   hxhost_reset();
   qxmodinst_standin_reset();
   std::atexit(AfterPluginDestructors);
-  DevicesFile devices({"PXI1Slot2 | DMM | niDMM"});
+  DevicesFile devices({"Rack1Slot2 | DMM | acmeDmm"});
   qxmodinst_standin_set_devices_file(devices.path().c_str());
   exitingPlugin = &LoadPlugin();
   exitingProperties = hxhost_variant_new();
   hxhost_variant_set_u32(exitingProperties, "displayFilter", 0x3000);
   BindAndSettle(*exitingPlugin, exitingProperties);
-  devices.Write({"PXI1Slot7 | DMM | niDMM"});
+  devices.Write({"Rack1Slot7 | DMM | acmeDmm"});
   qxmodinst_standin_set_open_delay_ms(300);
   HxHandle names = nullptr;
   Require(
@@ -130,7 +130,7 @@ bool LimitThreads(bool limited) {
 }
 
 [[noreturn]] void RequestWithoutThreads() {
-  DevicesFile devices({"PXI1Slot2 | DMM | niDMM"});
+  DevicesFile devices({"Rack1Slot2 | DMM | acmeDmm"});
   // Readable, and replaceable, after the switch to nobody.
   chmod(devices.path().substr(0, devices.path().rfind('/')).c_str(), 0777);
   chmod(devices.path().c_str(), 0644);
@@ -154,18 +154,18 @@ bool LimitThreads(bool limited) {
   Require(RequestUntilBound(plugin, &names, properties.get(), kModeFull) == kOk, "bound");
   TakeList(names);
   Require(TakeList(RequestUntilSettled(plugin, properties.get())) ==
-              Rendered{"PXI1Slot2", "#-1", "#3", "#2"},
+              Rendered{"Rack1Slot2", "#-1", "#3", "#2"},
           "settled on the device");
 
   // The discovery worker cannot start either: a full refresh answers from
   // the cached list without searching, as if it had not been started.
   const int64_t opens = Discovery().opens;
-  devices.Write({"PXI1Slot3 | DMM | niDMM"});
+  devices.Write({"Rack1Slot3 | DMM | acmeDmm"});
   Require(LimitThreads(true), "threads limited again");
   names = nullptr;
   Require(Request(plugin, &names, properties.get(), kModeFull) == kOk,
           "full refresh without a worker");
-  Require(TakeList(names) == Rendered{"PXI1Slot2", "#-1", "#3", "#2"},
+  Require(TakeList(names) == Rendered{"Rack1Slot2", "#-1", "#3", "#2"},
           "the cached list, not searching");
   Require(Discovery().opens == opens, "no discovery run");
   Require(LimitThreads(false), "threads allowed again");
@@ -174,7 +174,7 @@ bool LimitThreads(bool limited) {
           "full refresh with a worker");
   TakeList(names);
   Require(TakeList(RequestUntilSettled(plugin, properties.get())) ==
-              Rendered{"PXI1Slot3", "#-1", "#3", "#2"},
+              Rendered{"Rack1Slot3", "#-1", "#3", "#2"},
           "the restarted worker's list");
   std::fflush(stderr);
   _exit(0);

@@ -163,9 +163,9 @@ void SweepAllocations(const Plugin &plugin, HxVariantRef properties, int64_t ste
 TEST(RequestMemory, EveryFailedAllocationAnswersSixAndLeavesNothingBehind) {
   // Names too long for a string's inline buffer, so that copying an entry
   // allocates too.
-  DevicesFile devices({"ModularInstrumentSlot2 | DMM | niDMM-digital-multimeter",
-                       "ModularInstrumentSlot3 | Scope | niScope-oscilloscope",
-                       "ModularInstrumentSlot4 | DMM | niDMM-digital-multimeter"});
+  DevicesFile devices({"ModularInstrumentSlot2 | DMM | acmeDmm-digital-multimeter",
+                       "ModularInstrumentSlot3 | Scope | acmeScope-oscilloscope",
+                       "ModularInstrumentSlot4 | DMM | acmeDmm-digital-multimeter"});
   qxmodinst_standin_set_devices_file(devices.path().c_str());
   hxhost_sessions_add("OpenedFromSlotTwoSession", "ModularInstrumentSlot2");
   hxhost_sessions_add("modularinstrumentslot3", "nowhere-to-be-found");
@@ -183,11 +183,11 @@ TEST(RequestMemory, EveryFailedAllocationAnswersSixAndLeavesNothingBehind) {
 // Large enough for the merge and the fold to search through name indexes.
 TEST(RequestMemory, FailuresWhileIndexingLargeListsAnswerSixToo) {
   std::vector<std::string> lines;
-  for (int i = 0; i < 400; ++i) lines.push_back("Dev" + std::to_string(i) + " | c | p");
+  for (int i = 0; i < 400; ++i) lines.push_back("Meter" + std::to_string(i) + " | c | p");
   DevicesFile devices(lines);
   qxmodinst_standin_set_devices_file(devices.path().c_str());
   for (int i = 0; i < 300; ++i) {
-    const std::string orig = i % 2 == 0 ? "dev" + std::to_string(i) : "none";
+    const std::string orig = i % 2 == 0 ? "meter" + std::to_string(i) : "none";
     hxhost_sessions_add(("Sess" + std::to_string(i)).c_str(), orig.c_str());
   }
   const Plugin &plugin = LoadPlugin();

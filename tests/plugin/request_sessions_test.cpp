@@ -16,8 +16,8 @@
 namespace hxtest {
 namespace {
 
-const std::vector<std::string> kDevices = {"PXI1Slot2 | DMM | niDMM",
-                                           "PXI1Slot3 | Scope | niScope"};
+const std::vector<std::string> kDevices = {"Rack1Slot2 | DMM | acmeDmm",
+                                           "Rack1Slot3 | Scope | acmeScope"};
 
 class OpenSessions : public testing::Test {
  protected:
@@ -58,27 +58,27 @@ TEST_F(OpenSessions, AreAskedForWithTheRequestsContextAndProperties) {
 }
 
 TEST_F(OpenSessions, HostAnswerOfOneFromTheStartGivesNoSessions) {
-  hxhost_sessions_add("MyDmm", "PXI1Slot2");
+  hxhost_sessions_add("MyDmm", "Rack1Slot2");
   hxhost_sessions_set_status(HXHOST_SESSIONS_UNCHANGED);
   Properties properties;
-  EXPECT_EQ((Rendered{"PXI1Slot2", "PXI1Slot3", "#-1", "#3", "#2"}), Start(properties.get()));
+  EXPECT_EQ((Rendered{"Rack1Slot2", "Rack1Slot3", "#-1", "#3", "#2"}), Start(properties.get()));
 }
 
 TEST_F(OpenSessions, HostAnswerOfOneReusesTheLastCompletedRun) {
-  hxhost_sessions_add("MyDmm", "PXI1Slot2");
+  hxhost_sessions_add("MyDmm", "Rack1Slot2");
   hxhost_sessions_add("Loose", "nowhere");
   Properties properties;
-  const Rendered first = {"Loose +g", "MyDmm +g", "PXI1Slot2", "PXI1Slot3", "#-1", "#3", "#2"};
+  const Rendered first = {"Loose +g", "MyDmm +g", "Rack1Slot2", "Rack1Slot3", "#-1", "#3", "#2"};
   EXPECT_EQ(first, Start(properties.get()));
 
   hxhost_sessions_clear();
-  hxhost_sessions_add("Other", "PXI1Slot3");
+  hxhost_sessions_add("Other", "Rack1Slot3");
   hxhost_sessions_set_status(HXHOST_SESSIONS_UNCHANGED);
   EXPECT_EQ(first, AskRendered(properties.get()));
   EXPECT_EQ(first, AskRendered(properties.get()));
 
   hxhost_sessions_set_status(kOk);
-  EXPECT_EQ((Rendered{"Other +g", "PXI1Slot2", "PXI1Slot3", "#-1", "#3", "#2"}),
+  EXPECT_EQ((Rendered{"Other +g", "Rack1Slot2", "Rack1Slot3", "#-1", "#3", "#2"}),
             AskRendered(properties.get()));
 
   // A run without sessions (no list at all, or a count of 0 or less) makes
@@ -89,7 +89,7 @@ TEST_F(OpenSessions, HostAnswerOfOneReusesTheLastCompletedRun) {
     if (variant == 0) hxhost_sessions_set_null_handle(1);
     if (variant == 1) hxhost_sessions_override_count(1, 0);
     if (variant == 2) hxhost_sessions_override_count(1, -4);
-    const Rendered devicesOnly = {"PXI1Slot2", "PXI1Slot3", "#-1", "#3", "#2"};
+    const Rendered devicesOnly = {"Rack1Slot2", "Rack1Slot3", "#-1", "#3", "#2"};
     EXPECT_EQ(devicesOnly, AskRendered(properties.get())) << "variant " << variant;
     hxhost_sessions_set_null_handle(0);
     hxhost_sessions_override_count(0, 0);
@@ -99,7 +99,7 @@ TEST_F(OpenSessions, HostAnswerOfOneReusesTheLastCompletedRun) {
 }
 
 TEST_F(OpenSessions, AnyOtherHostStatusIsAnsweredUnchangedAndNothingIsWritten) {
-  hxhost_sessions_add("MyDmm", "PXI1Slot2");
+  hxhost_sessions_add("MyDmm", "Rack1Slot2");
   Properties properties;
   const Rendered first = Start(properties.get());
   for (MgErr status : {2, 3, 6, 7, 90, 1001, -1, -7, INT32_MIN, INT32_MAX}) {
@@ -170,10 +170,10 @@ INSTANTIATE_TEST_SUITE_P(FailingRead, OpenSessionsReads,
 
 TEST_F(OpenSessions, MarkEveryEntryEqualIgnoringCaseInsteadOfAddingOne) {
   devices_.Write(
-      {"Scope1 | Scope | niScope", "SCOPE1 | Scope | niScope", "PXI1Slot2 | DMM | niDMM"});
+      {"Scope1 | Scope | acmeScope", "SCOPE1 | Scope | acmeScope", "Rack1Slot2 | DMM | acmeDmm"});
   // Opened from a device, so its entry passes the filters; it matches both
   // Scope1 entries by its own name.
-  hxhost_sessions_add("scope1", "pxi1slot2");
+  hxhost_sessions_add("scope1", "rack1slot2");
   // Two sessions equal ignoring case and opened from nothing known: the
   // first is added, the second marks it.
   hxhost_sessions_add("dmm", "unknown");
@@ -182,7 +182,7 @@ TEST_F(OpenSessions, MarkEveryEntryEqualIgnoringCaseInsteadOfAddingOne) {
   const Rendered result = Start(properties.get());
   ASSERT_EQ(7u, result.size());
   EXPECT_EQ("dmm +g", result[0]);
-  EXPECT_EQ("PXI1Slot2", result[1]);
+  EXPECT_EQ("Rack1Slot2", result[1]);
   // Names equal ignoring case keep no particular order between them.
   EXPECT_TRUE((result[2] == "Scope1 +g" && result[3] == "SCOPE1 +g") ||
               (result[2] == "SCOPE1 +g" && result[3] == "Scope1 +g"))
@@ -191,10 +191,10 @@ TEST_F(OpenSessions, MarkEveryEntryEqualIgnoringCaseInsteadOfAddingOne) {
 }
 
 TEST_F(OpenSessions, UnmatchedSessionsShowEvenWhenTheFiltersDropEverythingElse) {
-  hxhost_sessions_add("Matched", "PXI1Slot2");  // filtered like the device
+  hxhost_sessions_add("Matched", "Rack1Slot2");  // filtered like the device
   hxhost_sessions_add("Loose", "nowhere");
   hxhost_sessions_add("NoOrig", nullptr);     // no "orig": opened from nothing known
-  hxhost_sessions_add(nullptr, "PXI1Slot3");  // no "n": nothing to show
+  hxhost_sessions_add(nullptr, "Rack1Slot3");  // no "n": nothing to show
   Properties properties(std::nullopt);
   EXPECT_EQ((Rendered{"Loose +g", "NoOrig +g", "#-1", "#3", "#2"}), Start(properties.get()));
   Properties resourcesOnly(0x2000u);
@@ -203,17 +203,17 @@ TEST_F(OpenSessions, UnmatchedSessionsShowEvenWhenTheFiltersDropEverythingElse) 
 }
 
 TEST_F(OpenSessions, TakeTheClassOfTheEntryTheyWereOpenedFrom) {
-  hxhost_sessions_add("MyDmm", "pxi1slot2");
-  hxhost_sessions_add("MyScope", "PXI1SLOT3");
+  hxhost_sessions_add("MyDmm", "rack1slot2");
+  hxhost_sessions_add("MyScope", "RACK1SLOT3");
   hxhost_sessions_add("Loose", "nowhere");
   Properties all;
   Start(all.get());
   // Modular instruments carry their prefix as class and prefix.
-  Properties dmm(0x1000u, "NIDMM");
-  EXPECT_EQ((Rendered{"Loose +g", "MyDmm +g", "PXI1Slot2", "#-1", "#3", "#2"}),
+  Properties dmm(0x1000u, "ACMEDMM");
+  EXPECT_EQ((Rendered{"Loose +g", "MyDmm +g", "Rack1Slot2", "#-1", "#3", "#2"}),
             AskRendered(dmm.get()));
-  Properties scope(0x1000u, "niscope");
-  EXPECT_EQ((Rendered{"Loose +g", "MyScope +g", "PXI1Slot3", "#-1", "#3", "#2"}),
+  Properties scope(0x1000u, "acmescope");
+  EXPECT_EQ((Rendered{"Loose +g", "MyScope +g", "Rack1Slot3", "#-1", "#3", "#2"}),
             AskRendered(scope.get()));
   // The device's class text (attribute 3) is not what the filter compares.
   Properties byClass(0x1000u, "DMM");
@@ -221,7 +221,7 @@ TEST_F(OpenSessions, TakeTheClassOfTheEntryTheyWereOpenedFrom) {
 }
 
 TEST_F(OpenSessions, TraceOneCountAndOneLinePerReadableSession) {
-  hxhost_sessions_add("MyDmm", "PXI1Slot2");
+  hxhost_sessions_add("MyDmm", "Rack1Slot2");
   hxhost_sessions_add("Loose", "nowhere");
   hxhost_sessions_add("NoOrig", nullptr);
   hxhost_sessions_add(nullptr, "nowhere");
@@ -232,7 +232,7 @@ TEST_F(OpenSessions, TraceOneCountAndOneLinePerReadableSession) {
     AskRendered(properties.get());
     EXPECT_EQ(
         "GetIOControlNamesIVI Open Sessions Count: 4"
-        "Session Name: MyDmm, OrigName: PXI1Slot2\n"
+        "Session Name: MyDmm, OrigName: Rack1Slot2\n"
         "Session Name: Loose, OrigName: nowhere\n"
         "Session Name: NoOrig, OrigName: \n",
         trace.Text());

@@ -10,7 +10,7 @@ namespace {
 
 TEST(RequestSmoke, ServesSortedDevicesAfterBinding) {
   DevicesFile devices(
-      {"PXI1Slot10 | Scope | niScope", "PXI1Slot2 | DMM | niDMM", "pxi1slot1 | Scope | niScope"});
+      {"Rack1Slot10 | Scope | acmeScope", "Rack1Slot2 | DMM | acmeDmm", "rack1slot1 | Scope | acmeScope"});
   qxmodinst_standin_set_devices_file(devices.path().c_str());
   const Plugin &plugin = LoadPlugin();
   {
@@ -21,7 +21,7 @@ TEST(RequestSmoke, ServesSortedDevicesAfterBinding) {
     ASSERT_EQ(kOk, RequestUntilBound(plugin, &settled, properties.get(), kModeChanged));
     hxhost_dispose_list(settled);
     HxHandle result = RequestUntilSettled(plugin, properties.get());
-    EXPECT_EQ((Rendered{"pxi1slot1", "PXI1Slot2", "PXI1Slot10", "#-1", "#3", "#2"}),
+    EXPECT_EQ((Rendered{"rack1slot1", "Rack1Slot2", "Rack1Slot10", "#-1", "#3", "#2"}),
               RenderList(result));
     hxhost_dispose_list(result);
   }

@@ -262,8 +262,8 @@ class Control {
 
 const NameList kSource = {
     {"IviDmm1", false, "IviDmm", "agDmm"},
-    {"Scope", false, "IviScope", "niScope"},
-    {"Dev", false, "niDMM", "niDMM"},
+    {"Scope", false, "IviScope", "acmeScope"},
+    {"Meter", false, "acmeDmm", "acmeDmm"},
     {"Plain", false, "", ""},
 };
 
@@ -305,7 +305,7 @@ TEST_P(NameFilter, KeepsWhatTheControlShows) {
   EXPECT_EQ(0, hxhost_handles_outstanding());
 }
 
-const std::vector<std::string> kAll = {"IviDmm1", "Scope", "Dev", "Plain"};
+const std::vector<std::string> kAll = {"IviDmm1", "Scope", "Meter", "Plain"};
 
 INSTANTIATE_TEST_SUITE_P(Golden, NameFilter,
                          testing::Values(FilterCase{std::nullopt, std::nullopt, {}},
@@ -322,8 +322,8 @@ INSTANTIATE_TEST_SUITE_P(Golden, NameFilter,
                                          FilterCase{0x1000u, std::string("iVi"), kAll},
                                          FilterCase{0x1000u, std::string("ividmm"), {"IviDmm1"}},
                                          FilterCase{0x1000u, std::string("AGDMM"), {"IviDmm1"}},
-                                         FilterCase{0x1000u, std::string("NiDmm"), {"Dev"}},
-                                         FilterCase{0x3000u, std::string("niscope"), {"Scope"}},
+                                         FilterCase{0x1000u, std::string("AcmeDmm"), {"Meter"}},
+                                         FilterCase{0x3000u, std::string("acmescope"), {"Scope"}},
                                          FilterCase{0x1000u, std::string("IviScope "), {}},
                                          FilterCase{0x1000u, std::string("Ivi "), {}},
                                          FilterCase{0x1000u, std::string("Nothing"), {}}));
@@ -360,7 +360,7 @@ TEST_F(HostTest, UnreadableDisplayFilterLeavesTheDestinationAndAnswersTheStatus)
 }
 
 TEST_F(HostTest, UnreadableTypeClassAppliesNoClassFilterAndAnswersTheStatus) {
-  Control control(0x1000u, std::string("niDMM"));
+  Control control(0x1000u, std::string("acmeDmm"));
   ASSERT_EQ(0, hxhost_arm_fault("HxVariantPStrGetStringAttr", 1, 1, 7));
   NameList out;
   EXPECT_EQ(7, hx::FilterNameEntries(kSource, out, control.get()));
@@ -383,7 +383,7 @@ TEST_F(HostTest, ResourceFilterFollowsBitThirteenAlone) {
   };
   for (const Case &c :
        {Case{std::nullopt, nullptr, 0}, Case{0u, nullptr, 0}, Case{0x1000u, nullptr, 0},
-        Case{~0x2000u, nullptr, 0}, Case{0x2000u, nullptr, 2}, Case{0x3000u, "niDMM", 2},
+        Case{~0x2000u, nullptr, 0}, Case{0x2000u, nullptr, 2}, Case{0x3000u, "acmeDmm", 2},
         Case{0x2000u, "Nothing", 2}}) {
     Control control(c.bits, c.typeClass ? std::optional<std::string>(c.typeClass) : std::nullopt);
     ResourceList out = {{"stale", false}};

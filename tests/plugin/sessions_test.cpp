@@ -47,8 +47,8 @@ class Merge : public testing::Test {
   }
 
   HxVariantRef properties_ = nullptr;
-  const NameList modInstr_ = {{"PXI1Slot2", false, "niDMM", "niDMM"},
-                              {"shared", false, "niX", "fromModInstr"}};
+  const NameList modInstr_ = {{"Rack1Slot2", false, "acmeDmm", "acmeDmm"},
+                              {"shared", false, "acmeX", "fromModInstr"}};
   const ResourceList visa_ = {{"GPIB0::1::INSTR", false}};
 };
 
@@ -66,7 +66,7 @@ TEST_F(Merge, SortsSessionsByTheListTheirOriginIsFoundIn) {
   hxhost_sessions_add("scope", "myscope");
   hxhost_sessions_add("SCOPE", "MyScope");
   hxhost_sessions_add("loose", "nowhere");
-  hxhost_sessions_add("dmm", "pxi1slot2");
+  hxhost_sessions_add("dmm", "rack1slot2");
   hxhost_sessions_add("visa1", "gpib0::1::instr");
   // Found in both the IVI and the modular-instrument list: IVI comes first.
   hxhost_sessions_add("both", "SHARED");
@@ -77,7 +77,7 @@ TEST_F(Merge, SortsSessionsByTheListTheirOriginIsFoundIn) {
   ASSERT_EQ(0, Run(names, resources));
   const NameList matchedThenUnmatched = {Open("scope", "IviScope", "agScope"),
                                          Open("SCOPE", "IviScope", "agScope"),
-                                         Open("dmm", "niDMM", "niDMM"),
+                                         Open("dmm", "acmeDmm", "acmeDmm"),
                                          Open("both", "IviDmm", "fromIvi"),
                                          Open("loose"),
                                          Open("noOrig")};
@@ -98,7 +98,7 @@ TEST_F(Merge, SortsSessionsByTheListTheirOriginIsFoundIn) {
 
 TEST_F(Merge, FiltersMatchedSessionsButNeverUnmatchedOnes) {
   hxhost_sessions_add("scope", "MyScope");
-  hxhost_sessions_add("dmm", "PXI1Slot2");
+  hxhost_sessions_add("dmm", "Rack1Slot2");
   hxhost_sessions_add("visa1", "GPIB0::1::INSTR");
   hxhost_sessions_add("loose", "nowhere");
   struct Case {
@@ -111,7 +111,7 @@ TEST_F(Merge, FiltersMatchedSessionsButNeverUnmatchedOnes) {
       {std::nullopt, nullptr, {Open("loose")}, {}},
       {0x2000u, nullptr, {Open("loose")}, {{"visa1", true}}},
       {0x1000u, "agscope", {Open("scope", "IviScope", "agScope"), Open("loose")}, {}},
-      {0x3000u, "NIDMM", {Open("dmm", "niDMM", "niDMM"), Open("loose")}, {{"visa1", true}}},
+      {0x3000u, "ACMEDMM", {Open("dmm", "acmeDmm", "acmeDmm"), Open("loose")}, {{"visa1", true}}},
   };
   for (const Case &c : cases) {
     HxVariantRef control = hxhost_variant_new();
@@ -246,7 +246,7 @@ TEST(FoldOpenSessions, MarksEveryEqualEntryOrAppendsTheSession) {
 // ignoring case, some exactly equal, and some sessions match nothing.
 std::string RandomName(std::mt19937 &random, int spread) {
   std::uniform_int_distribution<int> number(0, spread);
-  std::string name = "dev" + std::to_string(number(random));
+  std::string name = "meter" + std::to_string(number(random));
   for (char &c : name) {
     if (random() % 2 != 0) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
   }

@@ -70,12 +70,12 @@ std::string CheckAnswer(const std::vector<ResultEntry> &entries, uint32_t mode,
 TEST(Stress, ConcurrentRequestsWorkersAndReleasesStayConsistent) {
   const int firstCount = 40;
   const int secondCount = 25;
-  const std::set<std::string> first = DeviceNames("DevA", firstCount);
-  const std::set<std::string> second = DeviceNames("DevB", secondCount);
+  const std::set<std::string> first = DeviceNames("BayA", firstCount);
+  const std::set<std::string> second = DeviceNames("BayB", secondCount);
   const std::set<std::string> sessions = {"SessMatched", "SessLoose"};
-  DevicesFile devices(DeviceLines("DevA", firstCount));
+  DevicesFile devices(DeviceLines("BayA", firstCount));
   qxmodinst_standin_set_devices_file(devices.path().c_str());
-  hxhost_sessions_add("SessMatched", "deva1");
+  hxhost_sessions_add("SessMatched", "baya1");
   hxhost_sessions_add("SessLoose", "nowhere");
   const Plugin &plugin = LoadPlugin();
   Properties properties;
@@ -117,7 +117,7 @@ TEST(Stress, ConcurrentRequestsWorkersAndReleasesStayConsistent) {
   const auto deadline = start + kStressTime;
   bool useSecond = true;
   while (std::chrono::steady_clock::now() < deadline) {
-    devices.Write(useSecond ? DeviceLines("DevB", secondCount) : DeviceLines("DevA", firstCount));
+    devices.Write(useSecond ? DeviceLines("BayB", secondCount) : DeviceLines("BayA", firstCount));
     useSecond = !useSecond;
     AdvanceFakeClock(25);
     if (std::chrono::steady_clock::now() > releaseFrom) {

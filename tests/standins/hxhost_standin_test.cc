@@ -323,10 +323,10 @@ TEST_F(HostStrings, HelpersRefuseTextsThatDoNotFit) {
   EXPECT_EQ(big[0], 255);
   EXPECT_EQ(hxhost_pstr(tooLong.c_str(), big, sizeof big), nullptr);
 
-  HxHandle h = hxhost_long_string_new("Dev1");
+  HxHandle h = hxhost_long_string_new("Bay1");
   char buffer[3];
   EXPECT_EQ(hxhost_long_string_get(h, buffer, sizeof buffer), 4);
-  EXPECT_STREQ(buffer, "De");
+  EXPECT_STREQ(buffer, "Ba");
   EXPECT_EQ(DSDisposeHandle(h), kHostOk);
   EXPECT_EQ(hxhost_long_string_get(h, buffer, sizeof buffer), -1);
 }

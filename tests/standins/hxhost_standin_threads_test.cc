@@ -25,7 +25,7 @@ void NameRound(const unsigned char *nameAttr, const unsigned char *groupAttr, in
   }
   const int32_t length = 4;
   std::memcpy(*text, &length, sizeof length);
-  std::memcpy(static_cast<char *>(*text) + kLongStringHeaderSize, "Dev1", 4);
+  std::memcpy(static_cast<char *>(*text) + kLongStringHeaderSize, "Bay1", 4);
   HxVariantRef slot = nullptr;
   if (HxVariantPStrSetStringAttr(&slot, nameAttr, text) != kHostOk) ++*failures;
   if (HxVariantPStrSetUI32Attr(&slot, groupAttr, static_cast<uint32_t>(round)) != kHostOk) {

@@ -119,7 +119,7 @@ class Environment : public ::testing::Test {
 };
 
 TEST_F(Environment, SettingsReadAtLoadApplyAndComeBackOnReset) {
-  file_.Write("PXI1Slot2 | DMM | niDMM\nPXI1Slot3 | Scope | niScope\n");
+  file_.Write("Rack1Slot2 | DMM | acmeDmm\nRack1Slot3 | Scope | acmeScope\n");
   setenv("QXMODINST_DEVICES", file_.path().c_str(), 1);
   setenv("QXMODINST_OPEN_STATUS", "-31", 1);
   setenv("QXMODINST_CLOSE_STATUS", "-32", 1);
@@ -145,7 +145,7 @@ TEST_F(Environment, SettingsReadAtLoadApplyAndComeBackOnReset) {
 }
 
 TEST_F(Environment, ZeroSessionAndOpenDelayComeFromTheEnvironment) {
-  file_.Write("PXI1Slot2 | DMM | niDMM\n");
+  file_.Write("Rack1Slot2 | DMM | acmeDmm\n");
   setenv("QXMODINST_DEVICES", file_.path().c_str(), 1);
   setenv("QXMODINST_OPEN_ZERO_SESSION", "1", 1);
   setenv("QXMODINST_OPEN_DELAY_MS", "200", 1);

@@ -20,8 +20,8 @@ constexpr int32_t kClass = 3;
 constexpr int32_t kPrefix = 4;
 
 const char kTwoDevices[] =
-    "PXI1Slot2 | DMM | niDMM\n"
-    "PXI1Slot3 | Scope | niScope\n";
+    "Rack1Slot2 | DMM | acmeDmm\n"
+    "Rack1Slot3 | Scope | acmeScope\n";
 
 class DiscoveryTest : public ::testing::Test {
  protected:
@@ -86,12 +86,12 @@ TEST_F(DiscoverySessions, OpenListsTheFilesDevicesWithNameClassAndPrefix) {
   const int32_t session = Open(&count);
   EXPECT_GT(session, 0);
   EXPECT_EQ(count, 2);
-  EXPECT_EQ(Read(session, 0, kName), "PXI1Slot2");
+  EXPECT_EQ(Read(session, 0, kName), "Rack1Slot2");
   EXPECT_EQ(Read(session, 0, kClass), "DMM");
-  EXPECT_EQ(Read(session, 0, kPrefix), "niDMM");
-  EXPECT_EQ(Read(session, 1, kName), "PXI1Slot3");
+  EXPECT_EQ(Read(session, 0, kPrefix), "acmeDmm");
+  EXPECT_EQ(Read(session, 1, kName), "Rack1Slot3");
   EXPECT_EQ(Read(session, 1, kClass), "Scope");
-  EXPECT_EQ(Read(session, 1, kPrefix), "niScope");
+  EXPECT_EQ(Read(session, 1, kPrefix), "acmeScope");
   int32_t index = -1;
   EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViInt32(session, 1, QXMODINST_ATTR_INDEX, &index),
             QXMODINST_SUCCESS);
@@ -105,20 +105,20 @@ TEST_F(DiscoverySessions, OpenListsTheFilesDevicesWithNameClassAndPrefix) {
 
 TEST_F(DiscoverySessions, EachSessionKeepsTheDevicesItWasOpenedWith) {
   const int32_t older = Open();
-  file_.Write(std::string(kTwoDevices) + "PXI1Slot4 | FGen | niFgen\n");
+  file_.Write(std::string(kTwoDevices) + "Rack1Slot4 | FGen | zetaFgen\n");
   int32_t count = 0;
   const int32_t newer = Open(&count);
   EXPECT_EQ(count, 3);
   EXPECT_GT(newer, 0);
   EXPECT_NE(newer, older);
-  EXPECT_EQ(Read(newer, 2, kName), "PXI1Slot4");
+  EXPECT_EQ(Read(newer, 2, kName), "Rack1Slot4");
   EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(older, 2, kName, 0, nullptr),
             QXMODINST_ERROR_INVALID_INDEX);
 
   EXPECT_EQ(qxModInst_CloseInstalledDevicesSession(older), QXMODINST_SUCCESS);
   EXPECT_EQ(qxModInst_CloseInstalledDevicesSession(older), QXMODINST_ERROR_INVALID_SESSION);
   EXPECT_EQ(qxModInst_CloseInstalledDevicesSession(0), QXMODINST_ERROR_INVALID_SESSION);
-  EXPECT_EQ(Read(newer, 0, kName), "PXI1Slot2");
+  EXPECT_EQ(Read(newer, 0, kName), "Rack1Slot2");
   EXPECT_EQ(Read(older, 0, kName),
             "<status " + std::to_string(QXMODINST_ERROR_INVALID_SESSION) + ">");
   const qxmodinst_standin_counters counters = Counters();
@@ -130,7 +130,7 @@ TEST_F(DiscoverySessions, EachSessionKeepsTheDevicesItWasOpenedWith) {
 TEST_F(DiscoverySessions, OpenRefusesOtherDriversAndNullOutputs) {
   int32_t session = 5;
   int32_t count = 6;
-  EXPECT_EQ(qxModInst_OpenInstalledDevicesSession("niDMM", &session, &count),
+  EXPECT_EQ(qxModInst_OpenInstalledDevicesSession("acmeDmm", &session, &count),
             QXMODINST_ERROR_UNKNOWN_DRIVER);
   EXPECT_EQ(qxModInst_OpenInstalledDevicesSession(nullptr, &session, &count),
             QXMODINST_ERROR_INVALID_ARGUMENT);
@@ -147,26 +147,26 @@ TEST_F(DiscoveryAttributes, SizeQueryFullReadAndTruncatedReadFollowTheProtocol) 
   const int32_t session = Open();
   char buffer[16];
   // Size 0 with no buffer: the size the value needs.
-  EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 0, nullptr), 10);
+  EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 0, nullptr), 11);
   // Size 0 with a buffer: the same answer, nothing written.
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 0, buffer), 10);
+  EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 0, buffer), 11);
   EXPECT_EQ(buffer[0], '#');
   // Exactly enough room, and more.
-  EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 10, buffer), 0);
-  EXPECT_STREQ(buffer, "PXI1Slot2");
+  EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 11, buffer), 0);
+  EXPECT_STREQ(buffer, "Rack1Slot2");
   std::memset(buffer, '#', sizeof buffer);
   EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 16, buffer), 0);
-  EXPECT_STREQ(buffer, "PXI1Slot2");
-  EXPECT_EQ(buffer[10], '#');
+  EXPECT_STREQ(buffer, "Rack1Slot2");
+  EXPECT_EQ(buffer[11], '#');
   // Too small: size - 1 bytes and a NUL, and the needed size.
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 4, buffer), 10);
-  EXPECT_STREQ(buffer, "PXI");
+  EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 4, buffer), 11);
+  EXPECT_STREQ(buffer, "Rac");
   EXPECT_EQ(buffer[4], '#');
-  EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 1, buffer), 10);
+  EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 0, kName, 1, buffer), 11);
   EXPECT_STREQ(buffer, "");
-  EXPECT_EQ(buffer[1], 'X');  // left from the previous read
+  EXPECT_EQ(buffer[1], 'a');  // left from the previous read
 }
 
 TEST_F(DiscoveryAttributes, UnknownSessionIndexOrAttributeAnswersNegativeAndWritesNothing) {
@@ -259,21 +259,21 @@ TEST_F(DiscoveryChanges, CheckOfAnUnknownSessionAnswersNegativeAndWritesNothing)
 TEST_F(DiscoveryFile, MalformedLinesAreLeftOutAndReportedWithTheirLineNumbers) {
   file_.Write(
       "# installed modular instruments\n"
-      "  PXI1Slot2 | DMM | niDMM  \n"
+      "  Rack1Slot2 | DMM | acmeDmm  \n"
       "\n"
       "two | fields\n"
       "four | a | b | c\n"
-      " | Scope | niScope\n"
+      " | Scope | acmeScope\n"
       "   # indented comment\n"
-      "PXI1Slot3|Scope|niScope\r\n"
+      "Rack1Slot3|Scope|acmeScope\r\n"
       "Bare | |\n");
   int32_t count = 0;
   const int32_t session = Open(&count);
   EXPECT_EQ(count, 3);
-  EXPECT_EQ(Read(session, 0, kName), "PXI1Slot2");
-  EXPECT_EQ(Read(session, 0, kPrefix), "niDMM");
-  EXPECT_EQ(Read(session, 1, kName), "PXI1Slot3");
-  EXPECT_EQ(Read(session, 1, kPrefix), "niScope");
+  EXPECT_EQ(Read(session, 0, kName), "Rack1Slot2");
+  EXPECT_EQ(Read(session, 0, kPrefix), "acmeDmm");
+  EXPECT_EQ(Read(session, 1, kName), "Rack1Slot3");
+  EXPECT_EQ(Read(session, 1, kPrefix), "acmeScope");
   EXPECT_EQ(Read(session, 2, kName), "Bare");
   EXPECT_EQ(qxModInst_GetInstalledDeviceAttributeViString(session, 2, kClass, 0, nullptr), 1);
   EXPECT_EQ(qxmodinst_standin_error_count(), 3);
@@ -309,9 +309,9 @@ TEST_F(DiscoveryFile, ShippedExampleFileListsItsThreeDevices) {
   const int32_t session = Open(&count);
   EXPECT_EQ(count, 3);
   EXPECT_EQ(Errors(), "");
-  EXPECT_EQ(Read(session, 2, kName), "PXI1Slot4");
+  EXPECT_EQ(Read(session, 2, kName), "Rack1Slot4");
   EXPECT_EQ(Read(session, 2, kClass), "FGen");
-  EXPECT_EQ(Read(session, 2, kPrefix), "niFgen");
+  EXPECT_EQ(Read(session, 2, kPrefix), "zetaFgen");
 }
 
 TEST_F(DiscoveryControls, ConfiguredFailuresAnswerTheirStatusAndWriteNothing) {
@@ -337,7 +337,7 @@ TEST_F(DiscoveryControls, ConfiguredFailuresAnswerTheirStatusAndWriteNothing) {
 
   qxmodinst_standin_fail_close(-66);
   EXPECT_EQ(qxModInst_CloseInstalledDevicesSession(session), -66);
-  EXPECT_EQ(Read(session, 0, kName), "PXI1Slot2");
+  EXPECT_EQ(Read(session, 0, kName), "Rack1Slot2");
   qxmodinst_standin_fail_close(0);
   EXPECT_EQ(qxModInst_CloseInstalledDevicesSession(session), QXMODINST_SUCCESS);
 
@@ -374,7 +374,7 @@ TEST_F(DiscoveryControls, DelayedOpenHoldsOnlyTheOpeningThread) {
   while (Counters().opens < 2) std::this_thread::yield();
   // The opener sleeps; other calls are served meanwhile.
   EXPECT_EQ(Current(session), 1);
-  EXPECT_EQ(Read(session, 1, kName), "PXI1Slot3");
+  EXPECT_EQ(Read(session, 1, kName), "Rack1Slot3");
   EXPECT_FALSE(opened.load());
   opener.join();
   EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(1500));
