@@ -27,6 +27,8 @@ install(FILES "${PROJECT_BINARY_DIR}/velmoraConfig.cmake"
 
 # From <prefix>/<libdir>/pkgconfig back up to <prefix>.
 file(RELATIVE_PATH VELMORA_PC_UP "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+# The answer may end in a slash, which would double the one the .pc files add.
+string(REGEX REPLACE "/$" "" VELMORA_PC_UP "${VELMORA_PC_UP}")
 foreach(pc velmora velmora_hx)
   configure_file("cmake/${pc}.pc.in" "${PROJECT_BINARY_DIR}/${pc}.pc" @ONLY)
   install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc"

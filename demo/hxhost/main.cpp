@@ -11,7 +11,8 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
+#include <cstring>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +50,15 @@ std::atomic<bool> interrupted{false};
 // own copy of the original stream for its messages.
 FILE *messages = stderr;
 
+// The plug-in's trace texts carry no line end of their own; with --trace
+// hxhost ends the line after each request so that its own messages and the
+// next request's trace start on a fresh one.
+bool tracing = false;
+
+void EndTraceLine() {
+  if (tracing) std::fputs("\n", stderr);
+}
+
 void Say(const std::string &text) {
   std::fprintf(messages, "hxhost: %s\n", text.c_str());
   std::fflush(messages);
@@ -82,8 +92,11 @@ std::string Trim(const std::string &text) {
 // Sessions file: "name | name it was opened from" per line; the second field
 // may be left out. '#' starts a comment line.
 std::optional<std::string> ReadSessions(const std::string &path, std::vector<SessionLine> *out) {
-  std::ifstream in(path);
-  if (!in) return "cannot read sessions file '" + path + "'";
+  std::string contents;
+  if (const int error = qxmodinst::ReadWholeFile(path, &contents); error != 0) {
+    return "cannot read sessions file '" + path + "': " + std::strerror(error);
+  }
+  std::istringstream in(contents);
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     const std::string text = Trim(line);
@@ -126,6 +139,7 @@ class Host {
   int32_t Ask(uint32_t mode, std::vector<Entry> *entries) {
     HxHandle names = nullptr;
     const int32_t status = getNames_(0, ivi_, nullptr, &names, properties_, mode);
+    EndTraceLine();
     entries->clear();
     if (names != nullptr) {
       if (status == kStatusOk) *entries = ReadEntries(names);
@@ -226,10 +240,11 @@ int Run(int argc, char **argv) {
     std::fputs(Usage(defaults).c_str(), stdout);
     return kExitOk;
   }
-  if (!options.trace) SilencePluginTrace();
+  tracing = options.trace;
+  if (!tracing) SilencePluginTrace();
 
+  // The first problem names the file and, when it could not be read, why.
   const qxmodinst::DevicesSnapshot devices = qxmodinst::ReadDevicesFile(options.devices);
-  if (!devices.identity.exists) return Fail("cannot read devices file '" + options.devices + "'");
   if (!devices.parsed.errors.empty()) return Fail(devices.parsed.errors.front());
   std::vector<SessionLine> sessions;
   if (!options.sessions.empty()) {

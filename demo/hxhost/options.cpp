@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "velmora/velmora_hx.h"
+
 namespace hxhost {
 namespace {
 
@@ -18,11 +20,14 @@ std::optional<uint32_t> ParseNumber(const char *text) {
   return static_cast<uint32_t>(value);
 }
 
+// Only the plug-in's three refresh modes: any other number would be ignored
+// by the first request (which always runs as a full refresh) and then
+// overridden by --wait and --watch, which ask in "changed" mode.
 std::optional<uint32_t> ParseMode(std::string_view text) {
-  if (text == "changed" || text == "0") return 0;
-  if (text == "full" || text == "1") return 1;
-  if (text == "cached" || text == "2") return 2;
-  return ParseNumber(std::string(text).c_str());  // any other number goes to the plug-in
+  if (text == "changed" || text == "0") return VELMORA_HX_REFRESH_CHANGED;
+  if (text == "full" || text == "1") return VELMORA_HX_REFRESH_FULL;
+  if (text == "cached" || text == "2") return VELMORA_HX_CACHED_ONLY;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -84,7 +89,7 @@ ParseResult ParseOptions(int argc, char **argv, const Options &defaults) {
       error = value(&text);
       if (!error) {
         auto mode = ParseMode(text);
-        if (!mode) error = "unknown mode '" + text + "' (use changed, full or cached)";
+        if (!mode) error = "unknown mode '" + text + "' (use changed, full or cached, or 0, 1 or 2)";
         else options.mode = *mode;
       }
     } else if (name == "--interval") {
@@ -110,6 +115,12 @@ std::string Usage(const Options &defaults) {
          "from a devices file read by the discovery stand-in (one device per line:\n"
          "'name | class | prefix').\n"
          "\n"
+         "Each list ends with two entries that have no name, printed as\n"
+         "'(host item 3)' and '(host item 2)': the plug-in only numbers them (its\n"
+         "\"id\" attribute) and the host puts its own items there, for instance to\n"
+         "browse for or refresh names. A line of dashes is a separator between the\n"
+         "instrument names, the VISA names and the \"<Searching for more>\" entry.\n"
+         "\n"
          "options:\n"
          "  --devices FILE         devices file (default: " + defaults.devices + ")\n"
          "  --sessions FILE        sessions the host holds open, one per line:\n"
@@ -128,7 +139,10 @@ std::string Usage(const Options &defaults) {
          "  --json                 print the result as JSON\n"
          "  --discovery-delay MS   how long the simulated discovery takes (default " +
          std::to_string(defaults.discoveryDelayMs) + ")\n"
-         "  --trace                show the plug-in's debug trace on standard error\n"
+         "  --trace                show the plug-in's debug trace on standard error;\n"
+         "                         its texts carry no line ends of their own (one\n"
+         "                         request's texts run together), so hxhost ends the\n"
+         "                         line after each request\n"
          "  --plugin PATH          the plug-in to load (default: " + defaults.plugin + ")\n"
          "  --help                 this text\n"
          "\n"

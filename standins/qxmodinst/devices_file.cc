@@ -47,6 +47,21 @@ class Descriptor {
   int fd_;
 };
 
+// Reads what is left of fd into *text; answers 0 or the read's errno value.
+int ReadRest(int fd, std::string *text) {
+  text->clear();
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n == 0) return 0;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    text->append(chunk, static_cast<size_t>(n));
+  }
+}
+
 }  // namespace
 
 ParsedDevices ParseDevices(std::string_view text, std::string_view source) {
@@ -100,28 +115,26 @@ FileIdentity IdentityOf(const std::string &path) {
   return FromStat(st);
 }
 
+int ReadWholeFile(const std::string &path, std::string *text) {
+  const Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return errno;
+  return ReadRest(fd.get(), text);
+}
+
 DevicesSnapshot ReadDevicesFile(const std::string &path) {
   DevicesSnapshot snapshot;
   const Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
-  if (fd.get() < 0 || fstat(fd.get(), &st) != 0) {
-    snapshot.parsed.errors.push_back("cannot read devices file '" + path +
-                                     "': " + std::strerror(errno));
-    return snapshot;
-  }
-  snapshot.identity = FromStat(st);
+  int error = fd.get() < 0 || fstat(fd.get(), &st) != 0 ? errno : 0;
   std::string text;
-  char chunk[4096];
-  for (;;) {
-    const ssize_t n = read(fd.get(), chunk, sizeof chunk);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      snapshot.parsed.errors.push_back("cannot read devices file '" + path +
-                                       "': " + std::strerror(errno));
-      return snapshot;
-    }
-    text.append(chunk, static_cast<size_t>(n));
+  if (error == 0) {
+    snapshot.identity = FromStat(st);
+    error = ReadRest(fd.get(), &text);
+  }
+  if (error != 0) {
+    snapshot.parsed.errors.push_back("cannot read devices file '" + path +
+                                     "': " + std::strerror(error));
+    return snapshot;
   }
   snapshot.parsed = ParseDevices(text, path);
   return snapshot;

@@ -49,6 +49,10 @@ struct DevicesSnapshot {
   ParsedDevices parsed;  // read errors are among parsed.errors
 };
 
+// Reads the whole file into *text. Answers 0, or the errno value of the
+// failing open or read.
+int ReadWholeFile(const std::string &path, std::string *text);
+
 // Reads and parses the file. The identity comes from the descriptor that was
 // read, so a file replaced in the meantime shows up as changed later.
 DevicesSnapshot ReadDevicesFile(const std::string &path);

@@ -29,6 +29,9 @@ echo "--- pkg-config"
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 plugin=$(pkg-config --variable=plugin velmora_hx)
 [ -f "$plugin" ] || { echo "pkg-config names a plug-in that does not exist: $plugin"; exit 1; }
+for path in "$plugin" "$(pkg-config --variable=libdir velmora)" "$(pkg-config --variable=includedir velmora)"; do
+  case "$path" in *//*) echo "pkg-config path with a doubled slash: $path"; exit 1 ;; esac
+done
 # shellcheck disable=SC2046
 "$cc" -o "$work/consumer-pc" "$consumer/main.c" "$consumer/plugin.c" $(pkg-config --cflags velmora velmora_hx) \
   -DPLUGIN_PATH="\"$plugin\"" $(pkg-config --libs velmora) -ldl
