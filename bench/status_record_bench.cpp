@@ -24,13 +24,13 @@ void BuildFailureText(StatusRecord *record, const char *name, const char *messag
   status_set_error(record, kFailure, &kContext);
   const GrowHandler grow = status_grow_handler(record);
   char *cursor = status_json_end(record, kDetailRequest);
-  cursor = json_open_object(cursor, "qxdynlib_debug", grow);
-  cursor = json_add_string(cursor, "debug", "failed to qxdynlib_load library", grow);
-  cursor = json_add_string(cursor, "path", name, grow);
+  cursor = json_open_object(record->json, cursor, "qxdynlib_debug", grow);
+  cursor = json_add_string(record->json, cursor, "debug", "failed to qxdynlib_load library", grow);
+  cursor = json_add_string(record->json, cursor, "path", name, grow);
   cursor = json_close_object(cursor);
-  cursor = json_open_object(cursor, "internal_error", grow);
-  cursor = json_add_string(cursor, "api", "dlerror", grow);
-  cursor = json_add_string(cursor, "string", message, grow);
+  cursor = json_open_object(record->json, cursor, "internal_error", grow);
+  cursor = json_add_string(record->json, cursor, "api", "dlerror", grow);
+  cursor = json_add_string(record->json, cursor, "string", message, grow);
   json_close_object(cursor);
 }
 

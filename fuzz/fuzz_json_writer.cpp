@@ -156,16 +156,16 @@ class Harness {
     char *result = nullptr;
     switch (kind) {
       case Kind::kString:
-        result = growing ? json_add_string(cursor, name.c_str(), value.c_str(), grow)
-                         : json_add_string(cursor, name.c_str(), value.c_str());
+        result = growing ? json_add_string(record_.json, cursor, name.c_str(), value.c_str(), grow)
+                         : json_add_string(record_.json, cursor, name.c_str(), value.c_str());
         break;
       case Kind::kInt:
-        result = growing ? json_add_int(cursor, name.c_str(), number, grow)
-                         : json_add_int(cursor, name.c_str(), number);
+        result = growing ? json_add_int(record_.json, cursor, name.c_str(), number, grow)
+                         : json_add_int(record_.json, cursor, name.c_str(), number);
         break;
       case Kind::kObject:
-        result = growing ? json_open_object(cursor, name.c_str(), grow)
-                         : json_open_object(cursor, name.c_str());
+        result = growing ? json_open_object(record_.json, cursor, name.c_str(), grow)
+                         : json_open_object(record_.json, cursor, name.c_str());
         break;
     }
     if (!have_cursor_) {

@@ -32,19 +32,20 @@ const char *text_or_empty(const char *text) { return text != nullptr ? text : ""
 
 // Records a failure whose dynamic-linker message is linker_message (may be
 // null). Each member goes in whole or not at all, so when memory runs out
-// the text stays one valid object holding the members written so far.
+// the text stays one valid object holding the members written so far. The
+// text may move with each insertion, so its start is read afresh each time.
 void record_failure(StatusRecord *record, const FailureDetail &detail, const char *subject,
                     const char *linker_message) {
   if (!status_set_error(record, kQxDynlibFailure, detail.context)) return;
   const GrowHandler grow = status_grow_handler(record);
   char *cursor = status_json_end(record, kDetailRequest);
-  cursor = json_open_object(cursor, "qxdynlib_debug", grow);
-  cursor = json_add_string(cursor, "debug", detail.debug, grow);
-  cursor = json_add_string(cursor, detail.subject_key, text_or_empty(subject), grow);
+  cursor = json_open_object(record->json, cursor, "qxdynlib_debug", grow);
+  cursor = json_add_string(record->json, cursor, "debug", detail.debug, grow);
+  cursor = json_add_string(record->json, cursor, detail.subject_key, text_or_empty(subject), grow);
   cursor = json_close_object(cursor);
-  cursor = json_open_object(cursor, "internal_error", grow);
-  cursor = json_add_string(cursor, "api", "dlerror", grow);
-  cursor = json_add_string(cursor, "string", text_or_empty(linker_message), grow);
+  cursor = json_open_object(record->json, cursor, "internal_error", grow);
+  cursor = json_add_string(record->json, cursor, "api", "dlerror", grow);
+  cursor = json_add_string(record->json, cursor, "string", text_or_empty(linker_message), grow);
   json_close_object(cursor);
 }
 

@@ -15,10 +15,6 @@ constexpr std::size_t kIntTextSize = 64;
 constexpr std::size_t kEmptyObjectLength = 2;
 // Bytes of a "\u00xx" escape.
 constexpr std::size_t kUnicodeEscapeLength = 6;
-// Growth doubles a buffer, so no sound grow function needs more rounds than
-// a 32-bit capacity has bits; this only stops one that claims success
-// without adding room from looping for ever.
-constexpr int kMaxGrowRounds = 33;
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
@@ -52,13 +48,75 @@ constexpr EscapeTable kEscapes = make_escape_table();
 
 bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// True when only whitespace lies between the closing bracket under cursor and
-// the matching opening bracket before it.
-bool container_is_empty(const char *cursor) {
-  const char opening = *cursor == '}' ? '{' : '[';
-  const char *p = cursor - 1;
-  while (is_json_space(*p)) --p;
-  return *p == opening;
+// What json_make_room decided.
+enum class RoomResult {
+  kMade,     // the gap is open
+  kRefused,  // nothing can go before this cursor: growing would not help
+  kNoRoom,   // the buffer is too small
+};
+
+struct Room {
+  RoomResult result;
+  char *gap;          // kMade: where the caller writes
+  std::size_t found;  // kNoRoom: zero bytes found, counted up to the need
+};
+
+// Decides whether content inserted before the cursor needs a comma in front.
+// False when nothing can go there: before an opening bracket (a value
+// position, or the start of the text), or before a closing bracket with
+// nothing but whitespace back to the start of the text (no container is
+// open there). The walk back stops at the start of the text.
+bool decide_comma(const char *text, const char *cursor, bool *comma) {
+  switch (*cursor) {
+    case '}':
+    case ']': {
+      const char opening = *cursor == '}' ? '{' : '[';
+      const char *p = cursor;
+      while (p > text && is_json_space(p[-1])) --p;
+      if (p == text) return false;
+      // Only whitespace back to the matching opening bracket: the container
+      // is empty and the new content is its first.
+      *comma = p[-1] != opening;
+      return true;
+    }
+    case '\0':
+      *comma = false;
+      return true;
+    case '{':
+    case '[':
+      return false;
+    default:
+      *comma = true;
+      return true;
+  }
+}
+
+Room make_room(char *text, char *cursor, std::size_t n) {
+  if (text == nullptr || cursor == nullptr) return Room{RoomResult::kRefused, nullptr, 0};
+  // The cursor must lie in the text, on a character or on the NUL; pointers
+  // are compared as addresses since the two may come from unrelated places.
+  const std::size_t length = std::strlen(text);
+  const auto start = reinterpret_cast<std::uintptr_t>(text);
+  const auto at = reinterpret_cast<std::uintptr_t>(cursor);
+  if (at < start || at - start > length) return Room{RoomResult::kRefused, nullptr, 0};
+  bool comma = false;
+  if (!decide_comma(text, cursor, &comma)) return Room{RoomResult::kRefused, nullptr, 0};
+  const std::size_t m = n + (comma ? 1 : 0);
+  if (m < n) return Room{RoomResult::kRefused, nullptr, 0};
+  char *const end = text + length;
+  const std::size_t tail = static_cast<std::size_t>(end - cursor);
+  // Room is the run of zero bytes between the NUL and the end marker; look at
+  // no more of it than the gap needs, and never past the marker.
+  for (std::size_t i = 1; i <= m; ++i) {
+    if (end[i] != '\0') return Room{RoomResult::kNoRoom, nullptr, i - 1};
+  }
+  std::memmove(cursor + m, cursor, tail);
+  end[m] = '\0';
+  if (comma) {
+    *cursor = ',';
+    return Room{RoomResult::kMade, cursor + 1, 0};
+  }
+  return Room{RoomResult::kMade, cursor, 0};
 }
 
 // A text to be written escaped, measured once. Most texts need no escape at
@@ -111,14 +169,22 @@ char *write_value(char *out, const Value &value) {
 
 // Inserts one member (or element) whole or not at all: the size is computed
 // once, room is made once the buffer is big enough, and the tail moves once.
-char *insert(char *cursor, const char *name, const Value &value, const GrowHandler *grow) {
-  if (cursor == nullptr) return nullptr;
+// The growing form grows for as long as each growth adds room: a cursor that
+// no growth could help is refused at once, and a grow function that reports
+// success without adding room ends the attempt instead of looping.
+char *insert(char *text, char *cursor, const char *name, const Value &value,
+             const GrowHandler *grow) {
+  if (text == nullptr || cursor == nullptr) return nullptr;
   const Measured name_text = name != nullptr ? measure(name) : Measured{nullptr, 0, 0};
   const std::size_t name_length = name != nullptr ? name_text.escaped_length + kNameOverhead : 0;
   const std::size_t n = name_length + value.length;
-  for (int round = 0; round < kMaxGrowRounds; ++round) {
-    if (char *gap = json_make_room(cursor, n)) {
-      char *out = gap;
+  bool grown = false;
+  std::size_t room_before = 0;
+  for (;;) {
+    const Room room = make_room(text, cursor, n);
+    if (room.result == RoomResult::kRefused) return nullptr;
+    if (room.result == RoomResult::kMade) {
+      char *out = room.gap;
       if (name != nullptr) {
         *out++ = '"';
         out = write_measured(out, name_text);
@@ -129,30 +195,39 @@ char *insert(char *cursor, const char *name, const Value &value, const GrowHandl
       // An opened object hands its own closing brace to the next insertion.
       return value.kind == Value::Kind::kEmptyObject ? out - 1 : out;
     }
+    if (grown && room.found <= room_before) return nullptr;
     if (grow == nullptr || grow->grow == nullptr) return nullptr;
+    // The grow function keeps the cursor's offset, so the text moves with it.
+    const std::ptrdiff_t offset = cursor - text;
     cursor = grow->grow(cursor, grow->context);
     if (cursor == nullptr) return nullptr;
+    text = cursor - offset;
+    grown = true;
+    room_before = room.found;
   }
-  return nullptr;
 }
 
-char *add_string(char *cursor, const char *name, const char *value, const GrowHandler *grow) {
+char *add_string(char *text, char *cursor, const char *name, const char *value,
+                 const GrowHandler *grow) {
   if (value == nullptr) return nullptr;
-  const Measured text = measure(value);
-  return insert(cursor, name, Value{Value::Kind::kString, text, text.escaped_length + kStringOverhead},
+  const Measured measured = measure(value);
+  return insert(text, cursor, name,
+                Value{Value::Kind::kString, measured, measured.escaped_length + kStringOverhead},
                 grow);
 }
 
-char *add_int(char *cursor, const char *name, std::int32_t value, const GrowHandler *grow) {
+char *add_int(char *text, char *cursor, const char *name, std::int32_t value,
+              const GrowHandler *grow) {
   char digits[kIntTextSize];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
   const auto length = static_cast<std::size_t>(result.ptr - digits);
-  return insert(cursor, name, Value{Value::Kind::kInt, {digits, length, length}, length}, grow);
+  return insert(text, cursor, name, Value{Value::Kind::kInt, {digits, length, length}, length},
+                grow);
 }
 
-char *open_object(char *cursor, const char *name, const GrowHandler *grow) {
-  return insert(cursor, name, Value{Value::Kind::kEmptyObject, {nullptr, 0, 0}, kEmptyObjectLength},
-                grow);
+char *open_object(char *text, char *cursor, const char *name, const GrowHandler *grow) {
+  return insert(text, cursor, name,
+                Value{Value::Kind::kEmptyObject, {nullptr, 0, 0}, kEmptyObjectLength}, grow);
 }
 
 }  // namespace
@@ -186,66 +261,34 @@ char *json_write_escaped(char *destination, const char *text) noexcept {
   return out;
 }
 
-char *json_make_room(char *cursor, std::size_t n) noexcept {
-  if (cursor == nullptr) return nullptr;
-  bool comma = false;
-  switch (*cursor) {
-    case '}':
-    case ']':
-      comma = !container_is_empty(cursor);
-      break;
-    case '\0':
-      break;
-    case '{':
-    case '[':
-      // Before an opening bracket no content keeps the text valid: that spot
-      // is a value position (or the start of the text).
-      return nullptr;
-    default:
-      comma = true;
-      break;
-  }
-  const std::size_t m = n + (comma ? 1 : 0);
-  if (m < n) return nullptr;
-  const std::size_t tail = std::strlen(cursor);
-  char *const end = cursor + tail;
-  // Room is the run of zero bytes between the NUL and the end marker; look at
-  // no more of it than the gap needs, and never past the marker.
-  for (std::size_t i = 1; i <= m; ++i) {
-    if (end[i] != '\0') return nullptr;
-  }
-  std::memmove(cursor + m, cursor, tail);
-  end[m] = '\0';
-  if (comma) {
-    *cursor = ',';
-    return cursor + 1;
-  }
-  return cursor;
+char *json_make_room(char *text, char *cursor, std::size_t n) noexcept {
+  return make_room(text, cursor, n).gap;
 }
 
-char *json_add_string(char *cursor, const char *name, const char *value) noexcept {
-  return add_string(cursor, name, value, nullptr);
+char *json_add_string(char *text, char *cursor, const char *name, const char *value) noexcept {
+  return add_string(text, cursor, name, value, nullptr);
 }
 
-char *json_add_string(char *cursor, const char *name, const char *value,
+char *json_add_string(char *text, char *cursor, const char *name, const char *value,
                       GrowHandler grow) noexcept {
-  return add_string(cursor, name, value, &grow);
+  return add_string(text, cursor, name, value, &grow);
 }
 
-char *json_add_int(char *cursor, const char *name, std::int32_t value) noexcept {
-  return add_int(cursor, name, value, nullptr);
+char *json_add_int(char *text, char *cursor, const char *name, std::int32_t value) noexcept {
+  return add_int(text, cursor, name, value, nullptr);
 }
 
-char *json_add_int(char *cursor, const char *name, std::int32_t value, GrowHandler grow) noexcept {
-  return add_int(cursor, name, value, &grow);
+char *json_add_int(char *text, char *cursor, const char *name, std::int32_t value,
+                   GrowHandler grow) noexcept {
+  return add_int(text, cursor, name, value, &grow);
 }
 
-char *json_open_object(char *cursor, const char *name) noexcept {
-  return open_object(cursor, name, nullptr);
+char *json_open_object(char *text, char *cursor, const char *name) noexcept {
+  return open_object(text, cursor, name, nullptr);
 }
 
-char *json_open_object(char *cursor, const char *name, GrowHandler grow) noexcept {
-  return open_object(cursor, name, &grow);
+char *json_open_object(char *text, char *cursor, const char *name, GrowHandler grow) noexcept {
+  return open_object(text, cursor, name, &grow);
 }
 
 char *json_close_object(char *cursor) noexcept {

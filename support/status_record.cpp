@@ -81,13 +81,14 @@ bool status_set_error(StatusRecord *record, std::int32_t code,
   }
   if (context == nullptr) return true;
 
+  // Each insertion may move the text, so its start is read afresh each time.
   const GrowHandler grow = status_grow_handler(record);
   char *cursor = record->json + kEmptyObjectLength - 1;
-  cursor = json_add_string(cursor, "error_constant", context->error_constant, grow);
-  cursor = json_add_string(cursor, "file", context->file, grow);
-  cursor = json_add_int(cursor, "line", context->line, grow);
+  cursor = json_add_string(record->json, cursor, "error_constant", context->error_constant, grow);
+  cursor = json_add_string(record->json, cursor, "file", context->file, grow);
+  cursor = json_add_int(record->json, cursor, "line", context->line, grow);
   if (context->component != nullptr) {
-    json_add_string(cursor, "component", context->component, grow);
+    json_add_string(record->json, cursor, "component", context->component, grow);
   }
   return true;
 }

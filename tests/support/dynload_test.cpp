@@ -197,7 +197,10 @@ TEST(Dynload, LookupOnRecordHoldingTheLoadErrorAddsNothing) {
 TEST(Dynload, FailedLoadReplacesAWarningAndItsText) {
   Record record;
   ASSERT_TRUE(status_set_code(&record.r, 5));
-  ASSERT_NE(json_add_string(status_json_end(&record.r, 0), "note", "warning"), nullptr);
+  {
+    char *end = status_json_end(&record.r, 0);
+    ASSERT_NE(json_add_string(record.r.json, end, "note", "warning"), nullptr);
+  }
   const char *name = "/nonexistent/velmora/libwarn.so";
   const std::string t = LoadMessage(name);
   EXPECT_EQ(qxdynlib_load(name, kNowGlobal, &record.r), nullptr);
@@ -209,7 +212,10 @@ TEST(Dynload, FailedLoadReplacesAWarningAndItsText) {
 TEST(Dynload, SuccessfulLoadKeepsAWarningAndItsText) {
   Record record;
   ASSERT_TRUE(status_set_code(&record.r, 5));
-  ASSERT_NE(json_add_string(status_json_end(&record.r, 0), "note", "warning"), nullptr);
+  {
+    char *end = status_json_end(&record.r, 0);
+    ASSERT_NE(json_add_string(record.r.json, end, "note", "warning"), nullptr);
+  }
   void *handle = qxdynlib_load(VELMORA_FIXTURE_LIB, kNowGlobal, &record.r);
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(record.r.code, 5);

@@ -28,7 +28,10 @@ struct Record {
 
 // A record with code and the text {"x":1}.
 void Prepare(Record &record, std::int32_t code) {
-  ASSERT_NE(json_add_int(status_json_end(&record.r, 0), "x", 1), nullptr);
+  {
+    char *end = status_json_end(&record.r, 0);
+    ASSERT_NE(json_add_int(record.r.json, end, "x", 1), nullptr);
+  }
   record.r.code = code;
   ASSERT_EQ(record.text(), R"({"x":1})");
 }
@@ -130,7 +133,7 @@ TEST(StatusRecord, JsonEndGivesTheTopLevelClosingBrace) {
   ASSERT_NE(end, nullptr);
   EXPECT_EQ(record.r.capacity, 512u);
   EXPECT_EQ(end, record.r.json + 1);
-  ASSERT_NE(json_open_object(end, "o"), nullptr);
+  ASSERT_NE(json_open_object(record.r.json, end, "o"), nullptr);
   EXPECT_EQ(status_json_end(&record.r, 2), record.r.json + 7);  // {"o":{}}
 }
 
@@ -166,7 +169,10 @@ TEST(StatusRecord, JsonEndRefusesTextsThatDoNotScan) {
 // one member {"a":"aaa..."}.
 void FillTo(Record &record, std::size_t length) {
   const std::string value(length - 8, 'a');  // {"a":""} is 8 characters
-  ASSERT_NE(json_add_string(status_json_end(&record.r, 0), "a", value.c_str()), nullptr);
+  {
+    char *end = status_json_end(&record.r, 0);
+    ASSERT_NE(json_add_string(record.r.json, end, "a", value.c_str()), nullptr);
+  }
   ASSERT_EQ(record.text().size(), length);
 }
 
@@ -179,7 +185,10 @@ TEST(StatusRecord, LargestTextOfABufferIsCapacityMinusTwo) {
   // ,"b":1 is 6 bytes: 504 + 6 = 510 fits, 505 + 6 = 511 does not.
   Record fits;
   FillTo(fits, 504);
-  ASSERT_NE(json_add_int(status_json_end(&fits.r, 0), "b", 1), nullptr);
+  {
+    char *end = status_json_end(&fits.r, 0);
+    ASSERT_NE(json_add_int(fits.r.json, end, "b", 1), nullptr);
+  }
   EXPECT_EQ(fits.text().size(), 510u);
   EXPECT_EQ(fits.r.capacity, 512u);
   EXPECT_EQ(fits.r.json[510], '\0');
@@ -188,7 +197,10 @@ TEST(StatusRecord, LargestTextOfABufferIsCapacityMinusTwo) {
   Record one_more;
   FillTo(one_more, 505);
   const std::vector<char> before = one_more.bytes();
-  EXPECT_EQ(json_add_int(status_json_end(&one_more.r, 0), "b", 1), nullptr);
+  {
+    char *end = status_json_end(&one_more.r, 0);
+    EXPECT_EQ(json_add_int(one_more.r.json, end, "b", 1), nullptr);
+  }
   EXPECT_EQ(one_more.bytes(), before);
 }
 
@@ -198,10 +210,10 @@ TEST(StatusRecord, MemberThatDoesNotFitGrowsTheBufferTo1024) {
   const std::vector<char> before = record.bytes();
   char *end = status_json_end(&record.r, 0);
   // ,"b":"bb" is 9 bytes: 514 > 510.
-  EXPECT_EQ(json_add_string(end, "b", "bb"), nullptr);
+  EXPECT_EQ(json_add_string(record.r.json, end, "b", "bb"), nullptr);
   EXPECT_EQ(record.bytes(), before);
 
-  char *after = json_add_string(end, "b", "bb", status_grow_handler(&record.r));
+  char *after = json_add_string(record.r.json, end, "b", "bb", status_grow_handler(&record.r));
   ASSERT_NE(after, nullptr);
   EXPECT_EQ(record.r.capacity, 1024u);
   const std::string expected = std::string(before.data()).substr(0, 504) + R"(,"b":"bb"})";
@@ -212,7 +224,10 @@ TEST(StatusRecord, MemberThatDoesNotFitGrowsTheBufferTo1024) {
 
 TEST(StatusRecord, GrowthDoublesAndRebasesTheCursor) {
   Record record;
-  ASSERT_NE(json_add_int(status_json_end(&record.r, 0), "x", 1), nullptr);  // {"x":1}
+  {
+    char *end = status_json_end(&record.r, 0);
+    ASSERT_NE(json_add_int(record.r.json, end, "x", 1), nullptr);  // {"x":1}
+  }
   char *cursor = record.r.json + 6;
   for (std::uint32_t expected : {1024u, 2048u, 4096u}) {
     cursor = status_grow(cursor, &record.r);
@@ -260,7 +275,10 @@ TEST(StatusRecord, DefaultResizeRoundsUpTo512OrAPowerOfTwo) {
 
 TEST(StatusRecord, DefaultResizeKeepsTheTextAndNeverShrinks) {
   Record record;
-  ASSERT_NE(json_add_string(status_json_end(&record.r, 0), "k", "v"), nullptr);
+  {
+    char *end = status_json_end(&record.r, 0);
+    ASSERT_NE(json_add_string(record.r.json, end, "k", "v"), nullptr);
+  }
   char *const first = record.r.json;
   EXPECT_TRUE(status_default_resize(&record.r, 100));
   EXPECT_EQ(record.r.json, first);
