@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -96,9 +97,10 @@ class Library {
   int32_t Open(const char *driver, int32_t *session, int32_t *count) {
     uint32_t delayMs;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::unique_lock<std::mutex> lock(mutex_);
       ++counters_.opens;
       delayMs = settings_.openDelayMs;
+      WaitAtGate(lock);
     }
     // The delay stands for a slow hardware scan; other calls go on meanwhile.
     if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
@@ -176,15 +178,17 @@ class Library {
   }
 
   int32_t Close(int32_t session) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     ++counters_.closes;
+    WaitAtGate(lock);
     if (settings_.closeStatus != QXMODINST_SUCCESS) return settings_.closeStatus;
     return sessions_.erase(session) == 1 ? QXMODINST_SUCCESS : QXMODINST_ERROR_INVALID_SESSION;
   }
 
   int32_t IsCurrent(int32_t session, uint16_t *current) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     ++counters_.configuration_checks;
+    WaitAtGate(lock);
     const auto it = sessions_.find(session);
     if (it == sessions_.end()) return QXMODINST_ERROR_INVALID_SESSION;
     if (current == nullptr) return QXMODINST_ERROR_INVALID_ARGUMENT;
@@ -197,7 +201,21 @@ class Library {
     return QXMODINST_SUCCESS;
   }
 
+  void HoldSessionCalls(bool hold) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      gateHeld_ = hold;
+    }
+    if (!hold) gateOpened_.notify_all();
+  }
+
+  int32_t SessionCallsWaiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return gateHeld_ ? waitingAtGate_ : 0;
+  }
+
   void Reset() {
+    HoldSessionCalls(false);
     std::lock_guard<std::mutex> lock(mutex_);
     sessions_.clear();
     counters_ = qxmodinst_standin_counters{};
@@ -252,6 +270,14 @@ class Library {
     number("QXMODINST_OPEN_ZERO_SESSION", 0, 1, &loadSettings_.zeroSession);
   }
 
+  // A held gate stands for a scan (or a slow close or check) that takes as
+  // long as a test wants; the attribute reads are served meanwhile.
+  void WaitAtGate(std::unique_lock<std::mutex> &lock) {
+    ++waitingAtGate_;
+    gateOpened_.wait(lock, [this] { return !gateHeld_; });
+    --waitingAtGate_;
+  }
+
   // Expects mutex_ held.
   int32_t FindDevice(int32_t session, int32_t index, const Device **device) const {
     const auto it = sessions_.find(session);
@@ -283,6 +309,10 @@ class Library {
   std::map<int32_t, Session> sessions_;
   int32_t lastSession_ = 0;
   qxmodinst_standin_counters counters_{};
+  // Opens and closes wait at the gate while it is held; guarded by mutex_.
+  std::condition_variable gateOpened_;
+  bool gateHeld_ = false;
+  int32_t waitingAtGate_ = 0;
 };
 
 // Reads the environment when the library is loaded rather than at its first
@@ -371,6 +401,14 @@ void qxmodinst_standin_fail_attribute_reads(int32_t status) {
 
 void qxmodinst_standin_open_gives_zero_session(int enabled) {
   SetSetting(&Settings::zeroSession, enabled != 0);
+}
+
+void qxmodinst_standin_hold_session_calls(int hold) {
+  Guarded([&] { Library::Instance().HoldSessionCalls(hold != 0); });
+}
+
+int32_t qxmodinst_standin_session_calls_waiting(void) {
+  return Guarded<int32_t>(0, [] { return Library::Instance().SessionCallsWaiting(); });
 }
 
 void qxmodinst_standin_get_counters(qxmodinst_standin_counters *counters) {

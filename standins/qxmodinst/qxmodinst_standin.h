@@ -106,6 +106,14 @@ QXMODINST_API void qxmodinst_standin_fail_attribute_reads(int32_t status);
    session is registered. */
 QXMODINST_API void qxmodinst_standin_open_gives_zero_session(int enabled);
 
+/* Non-zero: every open, close and configuration check, once counted, waits
+   at a gate until the gate is opened again with 0 (or by
+   qxmodinst_standin_reset); the attribute reads are served meanwhile. Stands
+   for a scan that takes as long as a test wants. */
+QXMODINST_API void qxmodinst_standin_hold_session_calls(int hold);
+/* How many calls wait at the held gate now (0 while it is open). */
+QXMODINST_API int32_t qxmodinst_standin_session_calls_waiting(void);
+
 typedef struct qxmodinst_standin_counters {
   int64_t opens;                /* qxModInst_OpenInstalledDevicesSession calls */
   int64_t closes;               /* qxModInst_CloseInstalledDevicesSession calls */
