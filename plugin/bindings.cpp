@@ -15,6 +15,15 @@ std::atomic<void *> configHandle{nullptr};
 // Guards binding the discovery library and every open, close and use of the
 // discovery session (see SessionLock).
 std::mutex sessionMutex;
+// Releases asked for (ReleaseModInstSession) and releases carried out (the
+// session closed after them). Asked is counted by any thread; done is
+// written only by the holder of sessionMutex. The two differ while a release
+// waits for the holder of the lock.
+std::atomic<uint64_t> releasesAsked{0};
+std::atomic<uint64_t> releasesDone{0};
+
+// Guards configHandle and the configuration library's use of it.
+std::mutex configMutex;
 
 // Owns a status record for the length of one binding; its text is released
 // unread, since the binding only needs the status.
@@ -40,6 +49,44 @@ bool LookUp(void *library, const char *symbol, EntrySlot<Fn> &slot, StatusRecord
   return true;
 }
 
+// Closes and forgets the session; sessionMutex is held.
+void CloseSessionHeld() {
+  const int32_t session = GetModInstSession();
+  if (session == 0) return;
+  if (auto close = slots.qxModInst_CloseInstalledDevicesSession.get()) close(session);
+  SetModInstSession(0);
+}
+
+// Carries out the releases asked for so far; sessionMutex is held.
+void CarryOutReleases() {
+  const uint64_t asked = releasesAsked.load(std::memory_order_acquire);
+  if (asked == releasesDone.load(std::memory_order_relaxed)) return;
+  CloseSessionHeld();
+  releasesDone.store(asked, std::memory_order_release);
+}
+
+// Runs after letting go of sessionMutex, and by ReleaseModInstSession: a
+// release asked for meanwhile is carried out here, unless another thread
+// holds the lock now, which then carries it out on its own way out.
+//
+// Why no release is lost: the asking side increments releasesAsked and then
+// tries the lock; the letting-go side unlocks and then reads releasesAsked
+// with a read-modify-write. Both touch releasesAsked with acq_rel
+// read-modify-writes, so either the reader sees the new count, or the
+// increment comes later in its order and the unlock happens before the
+// asking side's try_lock, which then finds the lock free or held by a
+// newer holder that will look again. glibc's try_lock fails only when the
+// mutex is held.
+void CarryOutLateReleases() {
+  for (;;) {
+    const uint64_t asked = releasesAsked.fetch_add(0, std::memory_order_acq_rel);
+    if (asked == releasesDone.load(std::memory_order_acquire)) return;
+    if (!sessionMutex.try_lock()) return;
+    CarryOutReleases();
+    sessionMutex.unlock();
+  }
+}
+
 void ClearDiscoverySlots() {
   slots.qxModInst_OpenInstalledDevicesSession.set(nullptr);
   slots.qxModInst_GetInstalledDeviceAttributeViString.set(nullptr);
@@ -58,7 +105,30 @@ void SetModInstSession(int32_t session) {
 void *GetConfigHandle() { return configHandle.load(std::memory_order_acquire); }
 void SetConfigHandle(void *handle) { configHandle.store(handle, std::memory_order_release); }
 
-SessionLock::SessionLock() : guard_(sessionMutex) {}
+SessionLock::SessionLock() : owns_(true) {
+  sessionMutex.lock();
+  CarryOutReleases();
+}
+
+SessionLock::SessionLock(std::try_to_lock_t) : owns_(sessionMutex.try_lock()) {
+  if (owns_) CarryOutReleases();
+}
+
+SessionLock::~SessionLock() {
+  if (!owns_) return;
+  CarryOutReleases();
+  sessionMutex.unlock();
+  CarryOutLateReleases();
+}
+
+void ReleaseModInstSession() {
+  releasesAsked.fetch_add(1, std::memory_order_acq_rel);
+  CarryOutLateReleases();
+}
+
+uint64_t ModInstReleaseCount() { return releasesAsked.load(std::memory_order_acquire); }
+
+ConfigLock::ConfigLock() : guard_(configMutex) {}
 
 int32_t BindModInstLibrary(const SessionLock &) {
   if (GetModInstSession() != 0) return 0;
@@ -99,12 +169,7 @@ int32_t BindModInstLibrary(const SessionLock &) {
   return 0;
 }
 
-void CloseModInstSession(const SessionLock &) {
-  const int32_t session = GetModInstSession();
-  if (session == 0) return;
-  if (auto close = slots.qxModInst_CloseInstalledDevicesSession.get()) close(session);
-  SetModInstSession(0);
-}
+void CloseModInstSession(const SessionLock &) { CloseSessionHeld(); }
 
 int32_t ReopenModInstSession(const SessionLock &, int32_t *count) {
   auto open = slots.qxModInst_OpenInstalledDevicesSession.get();

@@ -7,7 +7,13 @@
 // are atomics, so a reader sees either null or a complete value. Binding the
 // discovery library and anything that opens, closes or uses the discovery
 // session runs under the session lock, so the library is never loaded twice
-// and no session is used while another thread closes it.
+// and no session is used while another thread closes it. The configuration
+// handle is used and closed under the configuration lock.
+//
+// Opening a discovery session can take seconds, and the host's UI thread
+// must never wait for that: the entries the host calls on its UI path
+// (GetIOControlNames, ReleasingAppRef) only ever try the session lock, and a
+// release that finds it taken is carried out by its holder on the way out.
 #ifndef VELMORA_PLUGIN_BINDINGS_H
 #define VELMORA_PLUGIN_BINDINGS_H
 
@@ -112,11 +118,50 @@ void SetConfigHandle(void *handle);
 // Holding a SessionLock is the right to bind the discovery library and to
 // open, close or use the discovery session. Functions that need it take a
 // reference as proof.
+//
+// Whoever holds the lock also carries out the releases asked for
+// (ReleaseModInstSession): when it takes the lock and again before it lets
+// go, so that a session opened while a release was pending is closed at the
+// end of that hold, and the session is never left open behind a release.
 class SessionLock {
  public:
+  // Waits for the lock: for the IviIni_* exports and the workers, whose
+  // calls into the discovery library are synchronous by nature.
   SessionLock();
+  // Takes the lock only if it is free at once; owns() tells. For the host's
+  // UI path, which must not wait for another thread's discovery call.
+  explicit SessionLock(std::try_to_lock_t);
+  ~SessionLock();
   SessionLock(const SessionLock &) = delete;
   SessionLock &operator=(const SessionLock &) = delete;
+
+  bool owns() const { return owns_; }
+
+ private:
+  bool owns_;
+};
+
+// Asks for the discovery session to be closed and forgotten, without waiting
+// for a discovery call in flight: when the session lock is free the caller
+// closes the session itself, otherwise its holder does before letting go.
+// Either way, once the call has returned and the work in flight has
+// finished, no session opened before or during the release is left open.
+void ReleaseModInstSession();
+
+// How many releases have been asked for since load. A worker run remembers
+// the count when it is started; a run that finds it changed when it gets the
+// session lock was overtaken by a release and opens no session.
+uint64_t ModInstReleaseCount();
+
+// Holding a ConfigLock is the right to use or replace configHandle and to
+// call the configuration library with it: the request's reload and rebuild,
+// the loader's open and ReleasingAppRef's close. None of them calls into the
+// discovery library while holding it.
+class ConfigLock {
+ public:
+  ConfigLock();
+  ConfigLock(const ConfigLock &) = delete;
+  ConfigLock &operator=(const ConfigLock &) = delete;
 
  private:
   std::lock_guard<std::mutex> guard_;

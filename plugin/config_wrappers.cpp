@@ -66,8 +66,8 @@ int32_t IviIni_OpenIniFile(const char *path, void **handle) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     const int32_t status = hx::EnsureConfigLibrary();
     if (status != 0) return status;
-    hx::SessionLock lock;
     if (auto open = slots.cfgOpenIniFile.get()) open(path, handle);
+    hx::SessionLock lock;
     hx::BindModInstLibrary(lock);
     return status;
   });
@@ -98,8 +98,11 @@ int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed) {
     {
       hx::SessionLock lock;
       hx::BindModInstLibrary(lock);
-      hx::EnsureVisaLibrary();
-      if (auto fn = slots.cfgConfigurationChanged.get()) fn(handle, &configChanged);
+    }
+    hx::EnsureVisaLibrary();
+    if (auto fn = slots.cfgConfigurationChanged.get()) fn(handle, &configChanged);
+    {
+      hx::SessionLock lock;
       // Asked also without a session: the library then answers for session 0.
       if (auto fn = slots.qxModInst_IsConfigurationCurrent.get()) {
         fn(hx::GetModInstSession(), &devicesCurrent);

@@ -34,9 +34,12 @@ int32_t BuildMenuItems(uint32_t flags, HxHandle *items) {
   return kRequestOk;
 }
 
+// Never waits for a discovery call in flight: the session is closed here
+// when its lock is free, otherwise by the thread inside the discovery library
+// as soon as it is done (see ReleaseModInstSession).
 int32_t ReleaseAppRef() {
   {
-    SessionLock lock;
+    ConfigLock lock;
     if (void *config = GetConfigHandle()) {
       if (auto close = slots.cfgCloseIniFile.get()) {
         close(config, 0);
@@ -45,8 +48,8 @@ int32_t ReleaseAppRef() {
         SetConfigHandle(nullptr);
       }
     }
-    CloseModInstSession(lock);
   }
+  ReleaseModInstSession();
   if (auto hook = slots.releaseHook.get()) return hook();
   return kRequestOk;
 }

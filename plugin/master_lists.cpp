@@ -46,7 +46,7 @@ NameList &iviMasterList() { return theIviMasterList.get(); }
 NameList &modInstrMasterList() { return theModInstrMasterList.get(); }
 ResourceList &visaMasterList() { return theVisaMasterList.get(); }
 
-int32_t BuildIviMasterList() {
+int32_t BuildIviMasterList(const ConfigLock &) {
   NameList built;
   if (GetConfigHandle() == nullptr) {
     if (auto open = slots.cfgOpenIniFile.get()) {
@@ -68,7 +68,8 @@ int32_t BuildIviMasterList() {
   if (counted != 0) return counted;
 
   int32_t lastStatus = 0;
-  for (int32_t i = 1; i <= count; ++i) {
+  // 64 bits: a count of INT32_MAX must end the loop, not overflow it.
+  for (int64_t i = 1; i <= count; ++i) {
     const char *name = nullptr;
     lastStatus = 0;
     if (auto nth = slots.cfgGetNthLogicalName.get()) {

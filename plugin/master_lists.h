@@ -21,7 +21,7 @@ ResourceList &visaMasterList();
 // Rebuilds iviMasterList from the configuration library, building aside and
 // swapping the finished list in. Answers 0 or the failing entry's status
 // (the list then stays as it was).
-int32_t BuildIviMasterList();
+int32_t BuildIviMasterList(const ConfigLock &);
 
 // Replaces the discovery session by a fresh one and refills
 // modInstrMasterList in place from it.

@@ -5,8 +5,10 @@
 // refresh and which workers to start, takes filtered copies of the lists
 // whose workers are idle, folds in the sessions the host holds open, sorts,
 // and builds the result handle. Requests are serialised by requestMutex; the
-// workers never take it, so the one 100 ms pause of a request holds up other
-// requests but no worker.
+// workers never take it. A request lets go of it while it pauses for the
+// discovery worker and while it asks the discovery library whether the
+// devices changed, so that no request waits for another's pause or for a
+// call into the discovery library.
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
@@ -43,14 +45,27 @@ constexpr long kWorkerPauseNanoseconds = 100 * 1000 * 1000;
 // the first-request flag and the open-session lists all belong to the request
 // that holds it.
 std::mutex requestMutex;
+using RequestLock = std::unique_lock<std::mutex>;
+
+// Runs call with the request lock let go, for the steps that may take a
+// while without needing the request's shared state: whatever they decide
+// is checked again once the lock is back.
+template <class Call>
+auto Unlocked(RequestLock &lock, Call call) {
+  lock.unlock();
+  const auto result = call();
+  lock.lock();
+  return result;
+}
 // Guarded by requestMutex.
 bool firstRequestServed = false;
 
 // Sleeps once for 100 ms, resuming after signals, and never longer.
-void PauseForWorker() {
+bool PauseForWorker() {
   timespec remaining{0, kWorkerPauseNanoseconds};
   while (nanosleep(&remaining, &remaining) == -1 && errno == EINTR) {
   }
+  return true;
 }
 
 // The lists of one request. An empty list stands in for a master list whose
@@ -79,15 +94,18 @@ void StartModInstrWorkerIfIdle() {
 }
 
 // Mode 0 asks the discovery library whether the installed devices changed.
-// It is asked only while the discovery worker is idle: a running worker
-// holds the session lock for its whole run, and its answer could not start
-// anything anyway.
+// It is not asked while the discovery worker runs (the answer could not
+// start anything then), nor while another thread is inside the discovery
+// library: opening a session there can take seconds and the host's UI
+// thread must not wait for it. The devices then count as unchanged for this
+// request, and the next request asks again.
 bool DevicesMayHaveChanged() {
   auto isCurrent = slots.qxModInst_IsConfigurationCurrent.get();
   if (isCurrent == nullptr) return true;
   if (TheModInstrMasterListThread().IsRunning()) return false;
+  SessionLock lock(std::try_to_lock);
+  if (!lock.owns()) return false;
   uint16_t current = 0;
-  SessionLock lock;
   isCurrent(GetModInstSession(), &current);
   return current == 0;
 }
@@ -105,8 +123,9 @@ void RestartModInstrWorkerIfDue() {
 // whether the result is still searching. visaWanted decides, once the
 // discovery copy is taken, whether the VISA worker should run.
 template <class VisaWanted>
-bool CopyWorkerLists(RequestLists &lists, HxVariantRef properties, VisaWanted visaWanted) {
-  if (TheModInstrMasterListThread().IsRunning()) PauseForWorker();
+bool CopyWorkerLists(RequestLists &lists, HxVariantRef properties, VisaWanted visaWanted,
+                     RequestLock &lock) {
+  if (TheModInstrMasterListThread().IsRunning()) Unlocked(lock, PauseForWorker);
   bool searching = TheModInstrMasterListThread().IsRunning();
   FilterNameEntries(searching ? lists.emptyNames : modInstrMasterList(), lists.modInstrCopy,
                     properties);
@@ -120,12 +139,15 @@ bool CopyWorkerLists(RequestLists &lists, HxVariantRef properties, VisaWanted vi
   return searching;
 }
 
-bool RefreshFull(RequestLists &lists, HxVariantRef properties) {
-  if (auto reload = slots.cfgReloadConfiguration.get()) reload(GetConfigHandle());
-  BuildIviMasterList();
+bool RefreshFull(RequestLists &lists, HxVariantRef properties, RequestLock &lock) {
+  {
+    ConfigLock config;
+    if (auto reload = slots.cfgReloadConfiguration.get()) reload(GetConfigHandle());
+    BuildIviMasterList(config);
+  }
   FilterNameEntries(iviMasterList(), lists.iviCopy, properties);
   StartModInstrWorkerIfIdle();
-  return CopyWorkerLists(lists, properties, [] { return true; });
+  return CopyWorkerLists(lists, properties, [] { return true; }, lock);
 }
 
 // VISA restarts in mode 0 only when the library reports a change; it is
@@ -138,18 +160,19 @@ bool VisaResourcesChanged() {
   return flag != 0;
 }
 
-bool RefreshChanged(RequestLists &lists, HxVariantRef properties) {
+bool RefreshChanged(RequestLists &lists, HxVariantRef properties, RequestLock &lock) {
   if (auto changed = slots.cfgConfigurationChanged.get()) {
+    ConfigLock config;
     uint8_t flag = 0;
     changed(GetConfigHandle(), &flag);
     if (flag != 0) {
       if (auto reload = slots.cfgReloadConfiguration.get()) reload(GetConfigHandle());
-      BuildIviMasterList();
+      BuildIviMasterList(config);
     }
   }
   FilterNameEntries(iviMasterList(), lists.iviCopy, properties);
-  if (DevicesMayHaveChanged()) RestartModInstrWorkerIfDue();
-  return CopyWorkerLists(lists, properties, VisaResourcesChanged);
+  if (Unlocked(lock, DevicesMayHaveChanged)) RestartModInstrWorkerIfDue();
+  return CopyWorkerLists(lists, properties, VisaResourcesChanged, lock);
 }
 
 void CopyCachedLists(RequestLists &lists, HxVariantRef properties) {
@@ -162,7 +185,7 @@ int32_t ServeRequest(uint32_t appContext, ConstPStr ioClass, void *reserved, HxH
                      HxVariantRef properties, uint32_t mode) {
   if (ioClass == nullptr || PStrCmp(kIviClass.get(), ioClass) != 0) return kRequestRefused;
 
-  std::lock_guard<std::mutex> serialised(requestMutex);
+  RequestLock serialised(requestMutex);
   if (auto hook = slots.requestHook.get()) {
     if (hook(appContext, ioClass, reserved, names, properties, mode) == 0) {
       if (auto fallback = slots.requestFallback.get()) fallback();
@@ -189,10 +212,10 @@ int32_t ServeRequest(uint32_t appContext, ConstPStr ioClass, void *reserved, HxH
   bool searching = false;
   switch (mode) {
     case kModeFull:
-      searching = RefreshFull(lists, properties);
+      searching = RefreshFull(lists, properties, serialised);
       break;
     case kModeChanged:
-      searching = RefreshChanged(lists, properties);
+      searching = RefreshChanged(lists, properties, serialised);
       break;
     case kModeCachedOnly:
       CopyCachedLists(lists, properties);

@@ -23,20 +23,30 @@ void RunQuietly(Body &&body) noexcept {
 
 }  // namespace
 
+bool GetResourceListThread::OvertakenByRelease() const {
+  return ModInstReleaseCount() != releasesAtStart.load(std::memory_order_relaxed);
+}
+
 void LoadLibraryThread::Run() {
-  RunQuietly([] {
-    SessionLock lock;
+  RunQuietly([this] {
     EnsureConfigLibrary();
-    BindModInstLibrary(lock);
+    {
+      SessionLock lock;
+      if (!OvertakenByRelease()) BindModInstLibrary(lock);
+    }
     EnsureVisaLibrary();
-    if (GetConfigHandle() == nullptr) {
-      if (auto open = slots.cfgOpenIniFile.get()) {
-        void *handle = nullptr;
-        open(nullptr, &handle);
-        SetConfigHandle(handle);
+    {
+      ConfigLock lock;
+      if (GetConfigHandle() == nullptr) {
+        if (auto open = slots.cfgOpenIniFile.get()) {
+          void *handle = nullptr;
+          open(nullptr, &handle);
+          SetConfigHandle(handle);
+        }
       }
     }
-    if (GetModInstSession() == 0) {
+    SessionLock lock;
+    if (GetModInstSession() == 0 && !OvertakenByRelease()) {
       if (auto open = slots.qxModInst_OpenInstalledDevicesSession.get()) {
         int32_t session = 0;
         int32_t count = 0;
@@ -55,9 +65,11 @@ void GetModInstrMasterListThread::Run() {
   // The throttle counts from the start of a run, so a slow run allows the
   // next one as soon as it ends.
   lastStart.store(static_cast<int64_t>(time(nullptr)), std::memory_order_release);
-  RunQuietly([] {
+  RunQuietly([this] {
     SessionLock lock;
-    BuildModInstrMasterList(lock);
+    // A run started before a release and reaching the session after it
+    // would reopen what the release closed; it keeps the previous list.
+    if (!OvertakenByRelease()) BuildModInstrMasterList(lock);
   });
   running.store(false, std::memory_order_release);
 }
@@ -86,6 +98,7 @@ void RunWorkerThread(void *worker) { static_cast<GetResourceListThread *>(worker
 
 bool StartWorker(GetResourceListThread &worker) {
   worker.running.store(true, std::memory_order_relaxed);
+  worker.releasesAtStart.store(ModInstReleaseCount(), std::memory_order_relaxed);
   try {
     std::thread(RunWorkerThread, static_cast<void *>(&worker)).detach();
     return true;

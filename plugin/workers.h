@@ -27,6 +27,15 @@ class GetResourceListThread {
   // (false, last action of Run).
   std::atomic<bool> running{false};
 
+  // ModInstReleaseCount() when the request started this run; written before
+  // the thread exists, read by the run. A run that finds the count changed
+  // when it gets the session lock was overtaken by a release: it opens no
+  // discovery session, so that the release holds.
+  std::atomic<uint64_t> releasesAtStart{0};
+
+  // Whether a release was asked for since this run was started.
+  bool OvertakenByRelease() const;
+
  protected:
   GetResourceListThread() = default;
   // Worker objects live for the whole process and are never destroyed.

@@ -28,6 +28,12 @@ using hx::slots;
 
 // ---- A fake configuration store -----------------------------------------
 
+// The request rebuilds the IVI list holding the configuration lock.
+int32_t BuildIvi() {
+  hx::ConfigLock lock;
+  return hx::BuildIviMasterList(lock);
+}
+
 struct FakeStore {
   std::vector<std::string> names;
   std::set<uint32_t> failingIndexes;  // 1-based, as the builder asks
@@ -112,7 +118,7 @@ class IviMasterList : public testing::Test {
 };
 
 TEST_F(IviMasterList, ResolvesEachNameThroughSessionAndDriver) {
-  EXPECT_EQ(0, hx::BuildIviMasterList());
+  EXPECT_EQ(0, BuildIvi());
   EXPECT_EQ((NameList{Resolved("Alpha"), Resolved("Beta"), Resolved("Gamma")}),
             hx::iviMasterList());
   EXPECT_EQ(1, store.opens);
@@ -122,31 +128,31 @@ TEST_F(IviMasterList, ResolvesEachNameThroughSessionAndDriver) {
             store.requests);
   // The configuration stays open: a rebuild does not open it again.
   store.names = {"Delta"};
-  EXPECT_EQ(0, hx::BuildIviMasterList());
+  EXPECT_EQ(0, BuildIvi());
   EXPECT_EQ((NameList{Resolved("Delta")}), hx::iviMasterList());
   EXPECT_EQ(1, store.opens);
 }
 
 TEST_F(IviMasterList, FailedNameDropsOnlyThatNameUnlessItIsTheLast) {
   store.failingIndexes = {2};
-  EXPECT_EQ(0, hx::BuildIviMasterList());
+  EXPECT_EQ(0, BuildIvi());
   EXPECT_EQ((NameList{Resolved("Alpha"), Resolved("Gamma")}), hx::iviMasterList());
 
   hx::iviMasterList() = kPrevious;
   store.failingIndexes = {1, 3};
-  EXPECT_EQ(-7, hx::BuildIviMasterList());
+  EXPECT_EQ(-7, BuildIvi());
   EXPECT_EQ(kPrevious, hx::iviMasterList());
 }
 
 TEST_F(IviMasterList, FailuresBeforeTheNamesKeepThePreviousList) {
   store.openStatus = -11;
-  EXPECT_EQ(-11, hx::BuildIviMasterList());
+  EXPECT_EQ(-11, BuildIvi());
   EXPECT_EQ(kPrevious, hx::iviMasterList());
   EXPECT_EQ(nullptr, hx::GetConfigHandle());
 
   store.openStatus = 0;
   store.countStatus = -12;
-  EXPECT_EQ(-12, hx::BuildIviMasterList());
+  EXPECT_EQ(-12, BuildIvi());
   EXPECT_EQ(kPrevious, hx::iviMasterList());
 }
 
@@ -154,41 +160,41 @@ TEST_F(IviMasterList, NoNamesEmptiesTheList) {
   for (int32_t count : {0, -3}) {
     hx::iviMasterList() = kPrevious;
     store.count = count;
-    EXPECT_EQ(0, hx::BuildIviMasterList());
+    EXPECT_EQ(0, BuildIvi());
     EXPECT_TRUE(hx::iviMasterList().empty()) << count;
   }
   // Without the counting entry there is nothing to list either.
   hx::iviMasterList() = kPrevious;
   slots.cfgGetNumberOfLogicalNames.set(nullptr);
-  EXPECT_EQ(0, hx::BuildIviMasterList());
+  EXPECT_EQ(0, BuildIvi());
   EXPECT_TRUE(hx::iviMasterList().empty());
 }
 
 TEST_F(IviMasterList, MissingEntriesGiveEmptyTextsOrNoNames) {
   slots.cfgGetVIDriver.set(nullptr);
   slots.cfgGetDriverPrefix.set(nullptr);
-  EXPECT_EQ(0, hx::BuildIviMasterList());
+  EXPECT_EQ(0, BuildIvi());
   EXPECT_EQ((NameList{{"Alpha", false, "cls()", ""},
                       {"Beta", false, "cls()", ""},
                       {"Gamma", false, "cls()", ""}}),
             hx::iviMasterList());
   // Without the n-th-name entry no index has a name to offer.
   slots.cfgGetNthLogicalName.set(nullptr);
-  EXPECT_EQ(0, hx::BuildIviMasterList());
+  EXPECT_EQ(0, BuildIvi());
   EXPECT_TRUE(hx::iviMasterList().empty());
 }
 
 TEST_F(IviMasterList, BufferFilledWithoutTerminatorIsReadNoFurther) {
   store.fillWholeClassBuffer = true;
   store.names = {"Alpha"};
-  EXPECT_EQ(0, hx::BuildIviMasterList());
+  EXPECT_EQ(0, BuildIvi());
   ASSERT_EQ(1u, hx::iviMasterList().size());
   EXPECT_EQ(std::string(256, 'C'), hx::iviMasterList()[0].driverClass);
 }
 
 TEST(IviMasterListUnbound, StaysEmptyWithoutAConfigurationLibrary) {
   hx::iviMasterList() = {{"stale", false, "", ""}};
-  EXPECT_EQ(0, hx::BuildIviMasterList());
+  EXPECT_EQ(0, BuildIvi());
   EXPECT_TRUE(hx::iviMasterList().empty());
   EXPECT_EQ(nullptr, hx::GetConfigHandle());
 }
