@@ -26,6 +26,10 @@ size_t LongestName(const List &list) {
 // stops the list; it is not reported, the entries after it just stay empty.
 // Answers the status of disposing of the temporary string, or 2 when there
 // was none.
+//
+// A name that cannot be set stops the list even on an open entry: its "g" is
+// not set, so a successful "g" cannot hide the failed "n" and let the list
+// go on past an entry the host cannot show.
 template <class List>
 MgErr WriteNames(const List &list, HxHandle names, size_t index) {
   TemporaryLongString text(LongestName(list));

@@ -33,8 +33,11 @@
  *
  * Store handles. Every collection, item and store handle a call obtains from
  * the back end is released by that call, on success and failure alike. On a
- * failure the caller's buffer and out-pointers are left as they were, unless
- * a function below says otherwise.
+ * failure the caller's out-pointers are left as they were, and so is the
+ * caller's buffer, unless a function below says otherwise or the failing step
+ * is the back end's own read of the string into that buffer: a back end whose
+ * read fails may have written the buffer, in part or whole, before it gave
+ * up.
  *
  * Threading. The library takes no locks and starts no threads: the set of
  * open configurations and each configuration's buffers are shared

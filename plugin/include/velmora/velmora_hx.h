@@ -85,11 +85,24 @@ enum {
  * mode        VELMORA_HX_REFRESH_CHANGED, _FULL or VELMORA_HX_CACHED_ONLY. The
  *             first request after binding always runs as a full refresh.
  *
- * Answers 0 with the handle at *names; 2 while the libraries are being bound
- * (names untouched); 5 for a class other than "IVI" or an unknown mode (names
- * untouched); 6 or 7 when building the result failed (*names then holds the
- * partial handle with count 0, or null); or the host's failure status from
- * the open-session query (names untouched). A null names address answers 7.
+ * Answers, and what it leaves at *names:
+ *   0      the result handle, which the host owns from then on;
+ *   2      the libraries are still being bound: *names untouched;
+ *   5      a class other than "IVI", or an unknown mode: untouched;
+ *   6, 7   building the result handle failed, 6 when memory ran out (or a
+ *          host call answered 2), 7 for another host failure: *names holds
+ *          null when the handle itself could not be allocated, otherwise the
+ *          partial handle with count 0 (the host's either way);
+ *   6, 7   the last open session's "n" or "orig" could not be read (6 when
+ *          the host answered 2): untouched;
+ *   6      the plug-in's own memory ran out before the result handle existed
+ *          (while reading sessions or merging the lists): untouched;
+ *   other  the host's failure status from GetIOControlOpenSessionsEx, passed
+ *          on: untouched.
+ * A null names address answers 7 where the result would be stored.
+ *
+ * Never waits for a call into the discovery library that another thread is
+ * making; its only pause is one of 100 ms for a running discovery worker.
  */
 VELMORA_HX_API int32_t GetIOControlNames(uint32_t appContext, ConstPStr ioClass, void *reserved,
                                          HxHandle *names, HxVariantRef properties, uint32_t mode);
@@ -104,8 +117,12 @@ VELMORA_HX_API int32_t GetIOControlRtClickMenuItems(uintptr_t a1, uintptr_t a2, 
                                                     uintptr_t a4, uintptr_t a5, uint32_t flags,
                                                     HxHandle *items);
 
-/* Closes the installed-devices session the plug-in holds open; answers 0.
-   The argument is not used. */
+/* Closes the configuration handle and the installed-devices session the
+   plug-in holds open. Never waits for a discovery call in flight: a session
+   that another thread is using or opening is closed by that thread as soon
+   as its call returns, so no session opened before or during the release is
+   left open. Answers what the release hook answers when one is bound (never
+   on this platform), otherwise 0. The argument is not used. */
 VELMORA_HX_API int32_t ReleasingAppRef(void *appRef);
 
 /* Answers the plug-in interface number, 4. */
