@@ -97,6 +97,17 @@ HXHOST_API int hxhost_handle_is_live(HxHandle h);
 /* The block size of a live handle; 0 when h is not live. */
 HXHOST_API size_t hxhost_handle_size(HxHandle h);
 
+/* ---- Time spent in the host --------------------------------------------- */
+
+/* Non-zero starts counting the time spent inside the host functions that the
+   plug-in imports, on every thread, from zero; 0 stops counting. Lets a
+   benchmark tell the plug-in's own time from the host's. Off at load. */
+HXHOST_API void hxhost_timing(int enabled);
+/* Nanoseconds spent inside the host functions, and calls of them, counted
+   since timing last started. */
+HXHOST_API int64_t hxhost_timed_nanoseconds(void);
+HXHOST_API int64_t hxhost_timed_calls(void);
+
 /* ---- Fault injection ---------------------------------------------------- */
 
 /* Makes calls nth to nth+count-1 of the named host function, counted from 1
