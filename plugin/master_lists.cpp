@@ -12,9 +12,12 @@ namespace {
 // Size of the name buffers that the configuration and VISA entries fill.
 constexpr uint32_t kEntryTextSize = 256;
 
-Immortal<NameList> theIviMasterList;
-Immortal<NameList> theModInstrMasterList;
-Immortal<ResourceList> theVisaMasterList;
+// Immortal: a detached worker may publish while the process exits.
+Immortal<NameSnapshotRef> theEmptyNames(std::make_shared<const NameSnapshot>());
+Immortal<ResourceSnapshotRef> theEmptyResources(std::make_shared<const ResourceSnapshot>());
+Immortal<Published<NameSnapshot>> theIviMasterList(theEmptyNames.get());
+Immortal<Published<NameSnapshot>> theModInstrMasterList(theEmptyNames.get());
+Immortal<Published<ResourceSnapshot>> theVisaMasterList(theEmptyResources.get());
 
 // A 256-byte buffer for the configuration and VISA entries to fill; the text
 // ends at the first NUL or at the end of the buffer, whichever comes first, so
@@ -42,9 +45,32 @@ std::string ReadDeviceText(qxModInst_GetInstalledDeviceAttributeViString_t read,
 
 }  // namespace
 
-NameList &iviMasterList() { return theIviMasterList.get(); }
-NameList &modInstrMasterList() { return theModInstrMasterList.get(); }
-ResourceList &visaMasterList() { return theVisaMasterList.get(); }
+const NameSnapshotRef &EmptyNameSnapshot() {
+  return theEmptyNames.get();
+}
+const ResourceSnapshotRef &EmptyResourceSnapshot() {
+  return theEmptyResources.get();
+}
+
+NameSnapshotRef iviMasterList() {
+  return theIviMasterList.get().Get();
+}
+NameSnapshotRef modInstrMasterList() {
+  return theModInstrMasterList.get().Get();
+}
+ResourceSnapshotRef visaMasterList() {
+  return theVisaMasterList.get().Get();
+}
+
+void PublishIviMasterList(NameList built) {
+  theIviMasterList.get().Publish(std::make_shared<const NameSnapshot>(std::move(built)));
+}
+void PublishModInstrMasterList(NameList built) {
+  theModInstrMasterList.get().Publish(std::make_shared<const NameSnapshot>(std::move(built)));
+}
+void PublishVisaMasterList(ResourceList built) {
+  theVisaMasterList.get().Publish(std::make_shared<const ResourceSnapshot>(std::move(built)));
+}
 
 int32_t BuildIviMasterList(const ConfigLock &) {
   NameList built;
@@ -60,7 +86,7 @@ int32_t BuildIviMasterList(const ConfigLock &) {
 
   auto countNames = slots.cfgGetNumberOfLogicalNames.get();
   if (countNames == nullptr) {
-    iviMasterList().swap(built);
+    PublishIviMasterList(std::move(built));
     return 0;
   }
   int32_t count = 0;
@@ -82,7 +108,8 @@ int32_t BuildIviMasterList(const ConfigLock &) {
     // up with an empty class and prefix.
     EntryText session, driver, driverClass, prefix;
     if (auto fn = slots.cfgGetLogicalNameVI.get()) fn(config, name, session.data(), kEntryTextSize);
-    if (auto fn = slots.cfgGetVIDriver.get()) fn(config, session.data(), driver.data(), kEntryTextSize);
+    if (auto fn = slots.cfgGetVIDriver.get())
+      fn(config, session.data(), driver.data(), kEntryTextSize);
     if (auto fn = slots.cfgGetDriverClass.get()) {
       fn(config, driver.data(), driverClass.data(), kEntryTextSize);
     }
@@ -92,7 +119,7 @@ int32_t BuildIviMasterList(const ConfigLock &) {
     built.push_back(NameEntry{name, false, driverClass.str(), prefix.str()});
   }
   if (lastStatus != 0) return lastStatus;
-  iviMasterList().swap(built);
+  PublishIviMasterList(std::move(built));
   return 0;
 }
 
@@ -105,13 +132,10 @@ int32_t BuildModInstrMasterList(const SessionLock &lock) {
     if (status != 0) return status;
   }
 
-  NameList &list = modInstrMasterList();
-  list.clear();
-  if (count <= 0) return 0;
-
+  NameList list;
   const int32_t session = GetModInstSession();
   auto read = slots.qxModInst_GetInstalledDeviceAttributeViString.get();
-  list.reserve(static_cast<size_t>(count));
+  if (count > 0) list.reserve(static_cast<size_t>(count));
   for (int32_t index = 0; index < count; ++index) {
     NameEntry entry;
     if (read != nullptr) {
@@ -123,6 +147,7 @@ int32_t BuildModInstrMasterList(const SessionLock &lock) {
     }
     list.push_back(std::move(entry));
   }
+  PublishModInstrMasterList(std::move(list));
   return 0;
 }
 
@@ -130,7 +155,7 @@ int32_t BuildVisaMasterList() {
   ResourceList built;
   auto first = slots.visaGetNumberOfVisaNames.get();
   if (first == nullptr) {
-    visaMasterList().swap(built);
+    PublishVisaMasterList(std::move(built));
     return 0;
   }
   int32_t count = 0;
@@ -152,7 +177,7 @@ int32_t BuildVisaMasterList() {
     built.push_back(ResourceEntry{next.str(), false});
   }
   if (auto close = slots.visaCloseVisaNameList.get()) close(findList);
-  visaMasterList().swap(built);
+  PublishVisaMasterList(std::move(built));
   return 0;
 }
 

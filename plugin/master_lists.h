@@ -1,9 +1,11 @@
 // The plug-in's three master lists and their builders.
 //
-// Each list is read by requests only while its builder is idle: the
-// modular-instrument and VISA lists belong to their worker while the worker's
-// running flag is set (see workers.h); the IVI list is rebuilt and read on
-// request threads, which the request serialises.
+// Each list is an immutable snapshot (snapshot.h): its builder collects the
+// entries aside and publishes them, sorted, when it has them all; a builder
+// that fails part way (a failing entry, or memory running out) publishes
+// nothing and the previous snapshot stays. Requests still leave out the list
+// of a worker that is running, so that what they show is as it always was:
+// a list is either left out or shown as its last run finished it.
 #ifndef VELMORA_PLUGIN_MASTER_LISTS_H
 #define VELMORA_PLUGIN_MASTER_LISTS_H
 
@@ -11,23 +13,31 @@
 
 #include "plugin/bindings.h"
 #include "plugin/entries.h"
+#include "plugin/snapshot.h"
 
 namespace hx {
 
-NameList &iviMasterList();
-NameList &modInstrMasterList();
-ResourceList &visaMasterList();
+// The current snapshot of each list (never null).
+NameSnapshotRef iviMasterList();
+NameSnapshotRef modInstrMasterList();
+ResourceSnapshotRef visaMasterList();
 
-// Rebuilds iviMasterList from the configuration library, building aside and
-// swapping the finished list in. Answers 0 or the failing entry's status
-// (the list then stays as it was).
+// Publishes a new snapshot of the entries, given in the builder's order.
+void PublishIviMasterList(NameList built);
+void PublishModInstrMasterList(NameList built);
+void PublishVisaMasterList(ResourceList built);
+
+// Rebuilds iviMasterList from the configuration library. Answers 0 or the
+// failing entry's status (the list then stays as it was).
 int32_t BuildIviMasterList(const ConfigLock &);
 
-// Replaces the discovery session by a fresh one and refills
-// modInstrMasterList in place from it.
+// Replaces the discovery session by a fresh one and rebuilds
+// modInstrMasterList from it. Answers 0 or the failing close or open's
+// status (the list then stays as it was).
 int32_t BuildModInstrMasterList(const SessionLock &);
 
-// Rebuilds visaMasterList from the VISA library, building aside and swapping.
+// Rebuilds visaMasterList from the VISA library. Answers 0 or the failing
+// entry's status (the list then stays as it was).
 int32_t BuildVisaMasterList();
 
 }  // namespace hx

@@ -1,9 +1,7 @@
 // Display order and case-insensitive matching of the plug-in's names.
 #include "plugin/names.h"
 
-#include <strings.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -69,24 +67,6 @@ inline bool InSegment(unsigned char folded, bool &in_separator_run) noexcept {
     in_separator_run = false;
   }
   return cls == kOther && folded != 0;
-}
-
-template <typename Entry>
-void SortByName(std::vector<Entry> &list) {
-  // The predicate takes references: copying the names for every comparison
-  // would dominate the sort.
-  std::sort(list.begin(), list.end(), [](const Entry &x, const Entry &y) {
-    return CompareNames(x.name.c_str(), y.name.c_str()) < 0;
-  });
-}
-
-template <typename Iterator>
-Iterator FindByName(Iterator first, Iterator last, const char *key) noexcept {
-  if (key == nullptr) return last;
-  for (; first != last; ++first) {
-    if (strcasecmp(first->name.c_str(), key) == 0) return first;
-  }
-  return last;
 }
 
 // Compares two names from positions at which both start a token, walking
@@ -228,42 +208,17 @@ int32_t CompareNames(const char *a, const char *b) noexcept {
   return CompareTokens(pa + start, pb + start, fold);
 }
 
-void SortNameEntries(NameList &list) {
-  SortByName(list);
-}
-
-void SortResourceEntries(ResourceList &list) {
-  SortByName(list);
-}
-
-NameList::iterator FindNameEntry(NameList::iterator first, NameList::iterator last,
-                                 const char *key) noexcept {
-  return FindByName(first, last, key);
-}
-
-NameList::const_iterator FindNameEntry(NameList::const_iterator first,
-                                       NameList::const_iterator last, const char *key) noexcept {
-  return FindByName(first, last, key);
-}
-
-ResourceList::iterator FindResourceEntry(ResourceList::iterator first, ResourceList::iterator last,
-                                         const char *key) noexcept {
-  return FindByName(first, last, key);
-}
-
-ResourceList::const_iterator FindResourceEntry(ResourceList::const_iterator first,
-                                               ResourceList::const_iterator last,
-                                               const char *key) noexcept {
-  return FindByName(first, last, key);
-}
-
-void FoldNameKey(const char *name, std::string &key) {
-  key.clear();
-  if (name == nullptr) return;
+std::size_t HashIgnoringCase(const char *name) noexcept {
+  // FNV-1a over the folded bytes.
+  constexpr std::uint64_t kOffset = 14695981039346656037ull;
+  constexpr std::uint64_t kPrime = 1099511628211ull;
+  std::uint64_t hash = kOffset;
+  if (name == nullptr) return static_cast<std::size_t>(hash);
   const Folder fold;
   for (const char *p = name; *p != '\0'; ++p) {
-    key.push_back(static_cast<char>(fold(static_cast<unsigned char>(*p))));
+    hash = (hash ^ fold(static_cast<unsigned char>(*p))) * kPrime;
   }
+  return static_cast<std::size_t>(hash);
 }
 
 }  // namespace hx

@@ -3,7 +3,8 @@
 // Every name that an I/O-name control shows (IVI logical names, driver
 // sessions, modular-instrument names, VISA resource names) is sorted by one
 // comparator, CompareNames, and open sessions are matched to list entries by
-// name ignoring case. Names are NUL-terminated byte strings; case folding is
+// name ignoring case (the master-list snapshots index their names by
+// HashIgnoringCase for that, snapshot.h). Names are NUL-terminated byte strings; case folding is
 // the C library's tolower, byte by byte, as strcasecmp does it.
 //
 // Nothing here throws, takes a lock or keeps state between calls; the
@@ -14,10 +15,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
-
-#include "plugin/entries.h"
 
 namespace hx {
 
@@ -46,29 +43,10 @@ bool IsNameSeparator(char c) noexcept;
 // Allocates nothing. A null pointer counts as the empty name.
 int32_t CompareNames(const char *a, const char *b) noexcept;
 
-// Puts a list in display order: std::sort (not stable) with "a before b when
-// CompareNames(a.name, b.name) < 0". Entries whose names are equal ignoring
-// case end up next to each other in no particular order.
-void SortNameEntries(NameList &list);
-void SortResourceEntries(ResourceList &list);
-
-// The first entry in [first, last) whose name equals key under strcasecmp,
-// scanning in order; last when there is none. A null key matches nothing.
-NameList::iterator FindNameEntry(NameList::iterator first, NameList::iterator last,
-                                 const char *key) noexcept;
-NameList::const_iterator FindNameEntry(NameList::const_iterator first,
-                                       NameList::const_iterator last, const char *key) noexcept;
-ResourceList::iterator FindResourceEntry(ResourceList::iterator first, ResourceList::iterator last,
-                                         const char *key) noexcept;
-ResourceList::const_iterator FindResourceEntry(ResourceList::const_iterator first,
-                                               ResourceList::const_iterator last,
-                                               const char *key) noexcept;
-
-// Makes `key` the name folded as strcasecmp folds it (byte by byte through
-// tolower, up to the first NUL). Two names are equal ignoring case exactly
-// when their keys are equal, so a hash table of keys answers what a scan with
-// strcasecmp would, without comparing every pair. A null name gives "".
-void FoldNameKey(const char *name, std::string &key);
+// A hash of the name folded as strcasecmp folds it: names equal ignoring
+// case hash alike, so a table of names can be searched ignoring case without
+// folded copies of them. A null name hashes as "".
+std::size_t HashIgnoringCase(const char *name) noexcept;
 
 }  // namespace hx
 

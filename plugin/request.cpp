@@ -2,9 +2,11 @@
 // control of class "IVI".
 //
 // A request gates on the one-time binding, decides which master lists to
-// refresh and which workers to start, takes filtered copies of the lists
-// whose workers are idle, folds in the sessions the host holds open, sorts,
-// and builds the result handle. Requests are serialised by requestMutex; the
+// refresh and which workers to start, filters the lists whose workers are
+// idle, folds in the sessions the host holds open and builds the result
+// handle in display order. The master lists are snapshots sorted when they
+// were built; a request copies none of them and sorts only the open
+// sessions that name no shown entry. Requests are serialised by requestMutex; the
 // workers never take it. A request lets go of it while it pauses for the
 // discovery worker and while it asks the discovery library whether the
 // devices changed, so that no request waits for another's pause or for a
@@ -13,13 +15,14 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <new>
 
 #include "plugin/bindings.h"
 #include "plugin/filters.h"
 #include "plugin/guarded.h"
 #include "plugin/host_data.h"
+#include "plugin/listing.h"
 #include "plugin/master_lists.h"
-#include "plugin/names.h"
 #include "plugin/result_list.h"
 #include "plugin/sessions.h"
 #include "plugin/status.h"
@@ -57,6 +60,7 @@ auto Unlocked(RequestLock &lock, Call call) {
   lock.lock();
   return result;
 }
+
 // Guarded by requestMutex.
 bool firstRequestServed = false;
 
@@ -68,24 +72,53 @@ bool PauseForWorker() {
   return true;
 }
 
-// The lists of one request. An empty list stands in for a master list whose
-// worker is running.
+// What one request shows: the entries of each master list that pass the
+// control's filters, and the open sessions the host reported. The master
+// lists are snapshots that the request only reads.
 struct RequestLists {
-  NameList iviCopy;
-  NameList modInstrCopy;
-  ResourceList visaCopy;
-  NameList iviSessions;
-  ResourceList visaSessions;
-  const NameList emptyNames;
-  const ResourceList emptyResources;
+  NameSelection ivi;
+  NameSelection modInstr;
+  ResourceSelection visa;
+  NameView iviSessions;
+  ResourceView visaSessions;
 };
 
-const NameList &ModInstrListUnlessRunning(const RequestLists &lists) {
-  return TheModInstrMasterListThread().IsRunning() ? lists.emptyNames : modInstrMasterList();
+// A worker's current list, or the empty list while the worker runs: a
+// request never shows a list that is being rebuilt.
+NameSnapshotRef ModInstrListUnlessRunning() {
+  return TheModInstrMasterListThread().IsRunning() ? EmptyNameSnapshot() : modInstrMasterList();
 }
 
-const ResourceList &VisaListUnlessRunning(const RequestLists &lists) {
-  return TheVisaMasterListThread().IsRunning() ? lists.emptyResources : visaMasterList();
+ResourceSnapshotRef VisaListUnlessRunning() {
+  return TheVisaMasterListThread().IsRunning() ? EmptyResourceSnapshot() : visaMasterList();
+}
+
+// Rebuilds the IVI list. A rebuild that fails, memory running out included,
+// keeps the previous list: refresh failures are silent.
+void RebuildIviList(const ConfigLock &config) {
+  try {
+    BuildIviMasterList(config);
+  } catch (const std::bad_alloc &) {
+  }
+}
+
+void ReloadAndRebuildIviList() {
+  ConfigLock config;
+  if (auto reload = slots.cfgReloadConfiguration.get()) reload(GetConfigHandle());
+  RebuildIviList(config);
+}
+
+// Mode 0 reloads and rebuilds the IVI list only when the configuration
+// library reports a change.
+void RebuildIviListIfChanged() {
+  auto changed = slots.cfgConfigurationChanged.get();
+  if (changed == nullptr) return;
+  ConfigLock config;
+  uint8_t flag = 0;
+  changed(GetConfigHandle(), &flag);
+  if (flag == 0) return;
+  if (auto reload = slots.cfgReloadConfiguration.get()) reload(GetConfigHandle());
+  RebuildIviList(config);
 }
 
 void StartModInstrWorkerIfIdle() {
@@ -119,37 +152,6 @@ void RestartModInstrWorkerIfDue() {
   }
 }
 
-// Takes the modular-instrument and VISA copies for modes 0 and 1 and tells
-// whether the result is still searching. visaWanted decides, once the
-// discovery copy is taken, whether the VISA worker should run.
-template <class VisaWanted>
-bool CopyWorkerLists(RequestLists &lists, HxVariantRef properties, VisaWanted visaWanted,
-                     RequestLock &lock) {
-  if (TheModInstrMasterListThread().IsRunning()) Unlocked(lock, PauseForWorker);
-  bool searching = TheModInstrMasterListThread().IsRunning();
-  FilterNameEntries(searching ? lists.emptyNames : modInstrMasterList(), lists.modInstrCopy,
-                    properties);
-
-  auto &visaWorker = TheVisaMasterListThread();
-  if (visaWanted() && IsVisaLibraryBound() && !visaWorker.IsRunning()) StartWorker(visaWorker);
-  // The VISA list is left out while either worker runs.
-  searching = searching || visaWorker.IsRunning();
-  FilterResourceEntries(searching ? lists.emptyResources : visaMasterList(), lists.visaCopy,
-                        properties);
-  return searching;
-}
-
-bool RefreshFull(RequestLists &lists, HxVariantRef properties, RequestLock &lock) {
-  {
-    ConfigLock config;
-    if (auto reload = slots.cfgReloadConfiguration.get()) reload(GetConfigHandle());
-    BuildIviMasterList(config);
-  }
-  FilterNameEntries(iviMasterList(), lists.iviCopy, properties);
-  StartModInstrWorkerIfIdle();
-  return CopyWorkerLists(lists, properties, [] { return true; }, lock);
-}
-
 // VISA restarts in mode 0 only when the library reports a change; it is
 // asked only while its worker is idle.
 bool VisaResourcesChanged() {
@@ -160,25 +162,48 @@ bool VisaResourcesChanged() {
   return flag != 0;
 }
 
-bool RefreshChanged(RequestLists &lists, HxVariantRef properties, RequestLock &lock) {
-  if (auto changed = slots.cfgConfigurationChanged.get()) {
-    ConfigLock config;
-    uint8_t flag = 0;
-    changed(GetConfigHandle(), &flag);
-    if (flag != 0) {
-      if (auto reload = slots.cfgReloadConfiguration.get()) reload(GetConfigHandle());
-      BuildIviMasterList(config);
-    }
-  }
-  FilterNameEntries(iviMasterList(), lists.iviCopy, properties);
-  if (Unlocked(lock, DevicesMayHaveChanged)) RestartModInstrWorkerIfDue();
-  return CopyWorkerLists(lists, properties, VisaResourcesChanged, lock);
+// Takes the modular-instrument and VISA lists for modes 0 and 1 and tells
+// whether the result is still searching. visaWanted decides, once the
+// discovery list is taken, whether the VISA worker should run.
+template <class VisaWanted>
+bool TakeWorkerLists(RequestLists &lists, HxVariantRef properties, VisaWanted visaWanted,
+                     RequestLock &lock) {
+  if (TheModInstrMasterListThread().IsRunning()) Unlocked(lock, PauseForWorker);
+  bool searching = TheModInstrMasterListThread().IsRunning();
+  SelectNameEntries(searching ? EmptyNameSnapshot() : modInstrMasterList(), lists.modInstr,
+                    properties);
+
+  auto &visaWorker = TheVisaMasterListThread();
+  if (visaWanted() && IsVisaLibraryBound() && !visaWorker.IsRunning()) StartWorker(visaWorker);
+  // The VISA list is left out while either worker runs.
+  searching = searching || visaWorker.IsRunning();
+  SelectResourceEntries(searching ? EmptyResourceSnapshot() : visaMasterList(), lists.visa,
+                        properties);
+  return searching;
 }
 
-void CopyCachedLists(RequestLists &lists, HxVariantRef properties) {
-  FilterNameEntries(iviMasterList(), lists.iviCopy, properties);
-  FilterNameEntries(ModInstrListUnlessRunning(lists), lists.modInstrCopy, properties);
-  FilterResourceEntries(VisaListUnlessRunning(lists), lists.visaCopy, properties);
+// Mode 1: everything rebuilt, discovery restarted at once.
+bool RefreshFull(RequestLists &lists, HxVariantRef properties, RequestLock &lock) {
+  ReloadAndRebuildIviList();
+  SelectNameEntries(iviMasterList(), lists.ivi, properties);
+  StartModInstrWorkerIfIdle();
+  return TakeWorkerLists(
+      lists, properties, [] { return true; }, lock);
+}
+
+// Mode 0: what changed rebuilt, discovery restarted at most every 20 s.
+bool RefreshChanged(RequestLists &lists, HxVariantRef properties, RequestLock &lock) {
+  RebuildIviListIfChanged();
+  SelectNameEntries(iviMasterList(), lists.ivi, properties);
+  if (Unlocked(lock, DevicesMayHaveChanged)) RestartModInstrWorkerIfDue();
+  return TakeWorkerLists(lists, properties, VisaResourcesChanged, lock);
+}
+
+// Mode 2: the lists as they are, nothing restarted, never searching.
+void TakeCachedLists(RequestLists &lists, HxVariantRef properties) {
+  SelectNameEntries(iviMasterList(), lists.ivi, properties);
+  SelectNameEntries(ModInstrListUnlessRunning(), lists.modInstr, properties);
+  SelectResourceEntries(VisaListUnlessRunning(), lists.visa, properties);
 }
 
 int32_t ServeRequest(uint32_t appContext, ConstPStr ioClass, void *reserved, HxHandle *names,
@@ -218,15 +243,17 @@ int32_t ServeRequest(uint32_t appContext, ConstPStr ioClass, void *reserved, HxH
       searching = RefreshChanged(lists, properties, serialised);
       break;
     case kModeCachedOnly:
-      CopyCachedLists(lists, properties);
+      TakeCachedLists(lists, properties);
       break;
     default:
       return kRequestRefused;
   }
 
-  const int32_t merged =
-      MergeOpenSessions(appContext, ModInstrListUnlessRunning(lists), VisaListUnlessRunning(lists),
-                        lists.iviSessions, lists.visaSessions, properties);
+  // Each list is chosen here by its own worker's flag alone.
+  const NameSnapshotRef modInstr = ModInstrListUnlessRunning();
+  const ResourceSnapshotRef visa = VisaListUnlessRunning();
+  const int32_t merged = MergeOpenSessions(appContext, *modInstr, *visa, lists.iviSessions,
+                                           lists.visaSessions, properties);
   if (merged != kRequestOk && merged != kSessionsUnchanged) return merged;
 
   // Everything up to here leaves names alone; a request without a place for
@@ -234,14 +261,8 @@ int32_t ServeRequest(uint32_t appContext, ConstPStr ioClass, void *reserved, HxH
   // would be stored.
   if (names == nullptr) return kRequestHostFailure;
 
-  NameList m = std::move(lists.iviCopy);
-  m.insert(m.end(), std::make_move_iterator(lists.modInstrCopy.begin()),
-           std::make_move_iterator(lists.modInstrCopy.end()));
-  FoldOpenSessions(m, lists.iviSessions);
-  ResourceList v = std::move(lists.visaCopy);
-  FoldOpenSessions(v, lists.visaSessions);
-  SortNameEntries(m);
-  SortResourceEntries(v);
+  const Listing m = ListNames({&lists.ivi, &lists.modInstr}, lists.iviSessions);
+  const Listing v = ListResources({&lists.visa}, lists.visaSessions);
   return BuildNameListHandle(names, m, v, searching);
 }
 

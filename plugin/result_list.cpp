@@ -3,22 +3,24 @@
 #include <algorithm>
 
 #include "plugin/host_data.h"
+#include "plugin/immortal.h"
 #include "plugin/status.h"
 
 namespace hx {
 namespace {
 
 // Room for the separator after a non-empty list.
-size_t WithSeparator(size_t entries) { return entries == 0 ? 0 : entries + 1; }
+size_t WithSeparator(size_t entries) {
+  return entries == 0 ? 0 : entries + 1;
+}
 
 // Entries after the two lists while searching: the marker and its separator.
 constexpr size_t kSearchingEntries = 2;
 constexpr size_t kTailEntries = 2;
 
-template <class List>
-size_t LongestName(const List &list) {
+size_t LongestName(const Listing &list) {
   size_t longest = 0;
-  for (const auto &entry : list) longest = std::max(longest, entry.name.size());
+  for (const ListedName &entry : list) longest = std::max(longest, entry.name->size());
   return longest;
 }
 
@@ -30,15 +32,14 @@ size_t LongestName(const List &list) {
 // A name that cannot be set stops the list even on an open entry: its "g" is
 // not set, so a successful "g" cannot hide the failed "n" and let the list
 // go on past an entry the host cannot show.
-template <class List>
-MgErr WriteNames(const List &list, HxHandle names, size_t index) {
+MgErr WriteNames(const Listing &list, HxHandle names, size_t index) {
   TemporaryLongString text(LongestName(list));
   if (!text.ok()) return kHostOutOfMemory;
-  for (const auto &entry : list) {
-    text.Assign(entry.name);
+  for (const ListedName &entry : list) {
+    text.Assign(*entry.name);
     HxVariantRef *slot = ListSlot(names, index++);
     MgErr status = HxVariantPStrSetStringAttr(slot, kNameAttr.get(), text.handle());
-    if (status == kHostOk && entry.sessionOpen) {
+    if (status == kHostOk && entry.open) {
       status = HxVariantPStrSetUI32Attr(slot, kGroupAttr.get(), kOpenSessionGroup);
     }
     if (status != kHostOk) break;
@@ -61,12 +62,11 @@ size_t ResultEntryCount(size_t nameCount, size_t resourceCount, bool searching) 
          (searching ? kSearchingEntries : 0) + kTailEntries;
 }
 
-MgErr AppendResourceEntries(const ResourceList &list, HxHandle *names, size_t index) {
+MgErr AppendResourceEntries(const Listing &list, HxHandle *names, size_t index) {
   return WriteNames(list, *names, index);
 }
 
-int32_t BuildNameListHandle(HxHandle *names, const NameList &m, const ResourceList &v,
-                            bool searching) {
+int32_t BuildNameListHandle(HxHandle *names, const Listing &m, const Listing &v, bool searching) {
   const size_t entries = ResultEntryCount(m.size(), v.size(), searching);
   // One slot more than the entries: the block has always carried 8 unused
   // bytes at its end, and the host may rely on its size.
@@ -96,7 +96,9 @@ int32_t BuildNameListHandle(HxHandle *names, const NameList &m, const ResourceLi
   }
 
   if (searching) {
-    AppendResourceEntries(ResourceList{ResourceEntry{kSearchingMarker, false}}, names, k);
+    // Never destroyed: a host thread may still ask while the process exits.
+    static Immortal<std::string> marker(kSearchingMarker);
+    AppendResourceEntries(Listing{ListedName{&marker.get(), false}}, names, k);
     // With both lists empty there is no entry before the marker; slot k - 1
     // would be the block's header.
     if (k > 0) SetId(result, k - 1, kBeforeMarkerId);

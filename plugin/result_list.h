@@ -12,8 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugin/entries.h"
 #include "plugin/host_api.h"
+#include "plugin/listing.h"
 
 namespace hx {
 
@@ -26,13 +26,12 @@ size_t ResultEntryCount(size_t nameCount, size_t resourceCount, bool searching);
 // allocated) and fills it. Answers 0; 6 when memory ran out (in the plug-in
 // or a host answer of 2); 7 when another host call failed. On failure the
 // handle stays at *names with count 0.
-int32_t BuildNameListHandle(HxHandle *names, const NameList &m, const ResourceList &v,
-                            bool searching);
+int32_t BuildNameListHandle(HxHandle *names, const Listing &m, const Listing &v, bool searching);
 
 // Writes the names of `list` into consecutive entries of *names from
 // `index`. Answers 2 when the temporary string cannot be allocated, otherwise
 // the host's status of disposing of it.
-MgErr AppendResourceEntries(const ResourceList &list, HxHandle *names, size_t index);
+MgErr AppendResourceEntries(const Listing &list, HxHandle *names, size_t index);
 
 }  // namespace hx
 

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -49,62 +48,27 @@ struct OpenSession {
   MallocText orig;  // null: opened from nothing known
 };
 
-// Where a session's orig name is found first: in the IVI list, the
-// modular-instrument list or the VISA list (npos: not there).
-struct Origin {
-  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
-  std::size_t ivi = npos;
-  std::size_t modInstr = npos;
-  std::size_t visa = npos;
-};
-
-// Records, for every key wanted, the first position of `list` that has it.
-// One pass over the list however many sessions ask, where a search per
-// session would cost sessions x entries comparisons.
-template <class List>
-void FindFirsts(const List &list, std::unordered_map<std::string, Origin> &origins,
-                std::size_t Origin::*field) {
-  std::string key;
-  for (std::size_t p = 0; p < list.size(); ++p) {
-    FoldNameKey(list[p].name.c_str(), key);
-    const auto found = origins.find(key);
-    if (found != origins.end() && found->second.*field == Origin::npos) {
-      found->second.*field = p;
-    }
-  }
-}
-
-// Sorts the sessions of one run by the list their orig name is found in
-// first: the IVI list, then the modular-instrument list, then VISA.
-void SortSessions(std::vector<OpenSession> &sessions, const NameList &modInstrList,
-                  const ResourceList &visaList, KeptSessions &run) {
-  std::unordered_map<std::string, Origin> origins;
-  std::string key;
-  for (const OpenSession &session : sessions) {
-    if (session.orig == nullptr) continue;
-    FoldNameKey(session.orig.get(), key);
-    origins.try_emplace(key);
-  }
-  if (!origins.empty()) {
-    FindFirsts(iviMasterList(), origins, &Origin::ivi);
-    FindFirsts(modInstrList, origins, &Origin::modInstr);
-    FindFirsts(visaList, origins, &Origin::visa);
-  }
+// Sorts the sessions of one run by where their orig name is found: in the
+// IVI list, else the modular-instrument list, else the VISA list, else
+// nowhere. Each list is searched through its index of names, not entry by
+// entry.
+void ClassifySessions(std::vector<OpenSession> &sessions, const NameSnapshot &modInstrList,
+                      const ResourceSnapshot &visaList, KeptSessions &run) {
+  const NameSnapshotRef ivi = iviMasterList();
   for (OpenSession &session : sessions) {
-    Origin origin;
-    if (session.orig != nullptr) {
-      FoldNameKey(session.orig.get(), key);
-      origin = origins[key];
+    const char *orig = session.orig.get();
+    const NameEntry *from = nullptr;
+    for (const NameSnapshot *list : {ivi.get(), &modInstrList}) {
+      const Run found = list->Find(orig);
+      if (!found.empty()) {
+        from = &list->entries()[list->FirstBuilt(found)];
+        break;
+      }
     }
-    if (origin.ivi != Origin::npos) {
-      const NameEntry &from = iviMasterList()[origin.ivi];
+    if (from != nullptr) {
       run.matched.push_back(
-          NameEntry{std::move(session.name), true, from.driverClass, from.driverPrefix});
-    } else if (origin.modInstr != Origin::npos) {
-      const NameEntry &from = modInstrList[origin.modInstr];
-      run.matched.push_back(
-          NameEntry{std::move(session.name), true, from.driverClass, from.driverPrefix});
-    } else if (origin.visa != Origin::npos) {
+          NameEntry{std::move(session.name), true, from->driverClass, from->driverPrefix});
+    } else if (!visaList.Find(orig).empty()) {
       run.resources.push_back(ResourceEntry{std::move(session.name), true});
     } else {
       run.unmatched.push_back(
@@ -115,8 +79,8 @@ void SortSessions(std::vector<OpenSession> &sessions, const NameList &modInstrLi
 
 // Reads the host's session list into a new run. Answers the status of the
 // last session's reads, which alone decides whether the run counts.
-MgErr ReadSessions(HxHandle sessions, const NameList &modInstrList, const ResourceList &visaList,
-                   KeptSessions &run) {
+MgErr ReadSessions(HxHandle sessions, const NameSnapshot &modInstrList,
+                   const ResourceSnapshot &visaList, KeptSessions &run) {
   if (sessions == nullptr || *sessions == nullptr) return kHostOk;
   const int32_t count = ListCount(sessions);
   qxsdbg_Trace(kTraceLevel, "IVI Open Sessions Count: %d", count);
@@ -136,55 +100,15 @@ MgErr ReadSessions(HxHandle sessions, const NameList &modInstrList, const Resour
                  orig != nullptr ? orig.get() : "");
     readable.push_back(OpenSession{name.get(), std::move(orig)});
   }
-  if (last == kHostOk) SortSessions(readable, modInstrList, visaList, run);
+  if (last == kHostOk) ClassifySessions(readable, modInstrList, visaList, run);
   return last;
-}
-
-// Folds sessions into a list in one pass over each: the sessions are grouped
-// by name ignoring case; every entry of the list that a group names is
-// marked open; a group that names no entry is added once, by its first
-// session, and marked open by its later sessions. That is exactly what
-// searching the growing list session by session would do, without the
-// sessions x entries comparisons.
-template <class List>
-void Fold(List &list, const List &sessions) {
-  if (sessions.empty()) return;
-  struct Group {
-    std::size_t first;  // its first session
-    std::size_t size;
-    bool inList;
-  };
-  std::unordered_map<std::string, std::size_t> groupOf;
-  std::vector<Group> groups;
-  std::string key;
-  for (std::size_t j = 0; j < sessions.size(); ++j) {
-    FoldNameKey(sessions[j].name.c_str(), key);
-    const auto [at, added] = groupOf.try_emplace(key, groups.size());
-    if (added) {
-      groups.push_back(Group{j, 1, false});
-    } else {
-      ++groups[at->second].size;
-    }
-  }
-  for (auto &entry : list) {
-    FoldNameKey(entry.name.c_str(), key);
-    const auto found = groupOf.find(key);
-    if (found == groupOf.end()) continue;
-    entry.sessionOpen = true;
-    groups[found->second].inList = true;
-  }
-  for (const Group &group : groups) {
-    if (group.inList) continue;
-    list.push_back(sessions[group.first]);
-    if (group.size > 1) list.back().sessionOpen = true;
-  }
 }
 
 }  // namespace
 
-int32_t MergeOpenSessions(uint32_t appContext, const NameList &modInstrList,
-                          const ResourceList &visaList, NameList &nameOut,
-                          ResourceList &resourceOut, HxVariantRef properties) {
+int32_t MergeOpenSessions(uint32_t appContext, const NameSnapshot &modInstrList,
+                          const ResourceSnapshot &visaList, NameView &nameOut,
+                          ResourceView &resourceOut, HxVariantRef properties) {
   HxHandle sessions = nullptr;
   const MgErr queried = GetIOControlOpenSessionsEx(appContext, kIviClass.get(), properties,
                                                    kSessionQueryOne, &sessions);
@@ -201,15 +125,8 @@ int32_t MergeOpenSessions(uint32_t appContext, const NameList &modInstrList,
 
   FilterNameEntries(kept.matched, nameOut, properties);
   FilterResourceEntries(kept.resources, resourceOut, properties);
-  nameOut.insert(nameOut.end(), kept.unmatched.begin(), kept.unmatched.end());
+  for (const NameEntry &entry : kept.unmatched) nameOut.push_back(&entry);
   return kRequestOk;
-}
-
-void FoldOpenSessions(NameList &list, const NameList &sessions) {
-  Fold(list, sessions);
-}
-void FoldOpenSessions(ResourceList &list, const ResourceList &sessions) {
-  Fold(list, sessions);
 }
 
 }  // namespace hx

@@ -66,31 +66,31 @@ TEST_F(HostEntries, UiEntriesAnswerWhileAnotherThreadOpensADiscoverySession) {
   std::vector<std::future<int32_t>> calls;
   HeldOpens gate;
   int32_t count = -1;
-  calls.push_back(CallAside([&] {
-    return plugin_.IviIni_GetNumberOfModularInstruments(nullptr, &count);
-  }));
+  calls.push_back(
+      CallAside([&] { return plugin_.IviIni_GetNumberOfModularInstruments(nullptr, &count); }));
   ASSERT_TRUE(WaitUntil([] { return qxmodinst_standin_session_calls_waiting() == 1; },
                         "the export inside the discovery close"));
 
   Rendered changed, full;
   HxHandle menu = nullptr;
   const std::vector<std::pair<std::string, std::function<int32_t()>>> entries = {
-      {"mode-0 request", [&] {
+      {"mode-0 request",
+       [&] {
          HxHandle names = nullptr;
          const int32_t status = Request(plugin_, &names, properties_.get(), kModeChanged);
          changed = TakeList(names);
          return status;
        }},
       // Starts the discovery worker, which then waits for the session lock.
-      {"mode-1 request", [&] {
+      {"mode-1 request",
+       [&] {
          HxHandle names = nullptr;
          const int32_t status = Request(plugin_, &names, properties_.get(), kModeFull);
          full = TakeList(names);
          return status;
        }},
-      {"right-click menu", [&] {
-         return plugin_.GetIOControlRtClickMenuItems(0, 0, 0, 0, 0, 0, &menu);
-       }},
+      {"right-click menu",
+       [&] { return plugin_.GetIOControlRtClickMenuItems(0, 0, 0, 0, 0, 0, &menu); }},
       {"release", [&] { return plugin_.ReleasingAppRef(nullptr); }},
       {"interface number", [&] { return plugin_.GetInfo(); }},
   };
@@ -115,8 +115,11 @@ TEST_F(HostEntries, UiEntriesAnswerWhileAnotherThreadOpensADiscoverySession) {
   // worker that was started before the release (while the export was inside
   // its close, with the old session still recorded) opens none: after the
   // work in flight, the release holds.
-  ASSERT_TRUE(WaitUntil([&] { return Ask(kModeChanged) == Rendered{"Rack1Slot2", "#-1", "#3", "#2"}; },
-                        "the worker to finish"));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return Ask(kModeChanged) == Rendered{"Rack1Slot2", "#-1", "#3", "#2"};
+      },
+      "the worker to finish"));
   const qxmodinst_standin_counters after = Discovery();
   EXPECT_EQ(0, after.sessions_outstanding);
   EXPECT_EQ(before.opens + 1, after.opens);

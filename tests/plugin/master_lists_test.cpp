@@ -28,7 +28,8 @@ using hx::slots;
 
 // ---- A fake configuration store -----------------------------------------
 
-// The request rebuilds the IVI list holding the configuration lock.
+// The request rebuilds the IVI list holding the configuration lock. The
+// lists are published sorted, in display order.
 int32_t BuildIvi() {
   hx::ConfigLock lock;
   return hx::BuildIviMasterList(lock);
@@ -98,7 +99,7 @@ class IviMasterList : public testing::Test {
     slots.cfgGetVIDriver.set(FakeDriver);
     slots.cfgGetDriverClass.set(FakeClass);
     slots.cfgGetDriverPrefix.set(FakePrefix);
-    hx::iviMasterList() = kPrevious;
+    hx::PublishIviMasterList(kPrevious);
   }
   void TearDown() override {
     slots.cfgOpenIniFile.set(nullptr);
@@ -120,7 +121,7 @@ class IviMasterList : public testing::Test {
 TEST_F(IviMasterList, ResolvesEachNameThroughSessionAndDriver) {
   EXPECT_EQ(0, BuildIvi());
   EXPECT_EQ((NameList{Resolved("Alpha"), Resolved("Beta"), Resolved("Gamma")}),
-            hx::iviMasterList());
+            hx::iviMasterList()->entries());
   EXPECT_EQ(1, store.opens);
   EXPECT_EQ(nullptr, store.openPath);
   EXPECT_EQ(&store, hx::GetConfigHandle());
@@ -129,45 +130,45 @@ TEST_F(IviMasterList, ResolvesEachNameThroughSessionAndDriver) {
   // The configuration stays open: a rebuild does not open it again.
   store.names = {"Delta"};
   EXPECT_EQ(0, BuildIvi());
-  EXPECT_EQ((NameList{Resolved("Delta")}), hx::iviMasterList());
+  EXPECT_EQ((NameList{Resolved("Delta")}), hx::iviMasterList()->entries());
   EXPECT_EQ(1, store.opens);
 }
 
 TEST_F(IviMasterList, FailedNameDropsOnlyThatNameUnlessItIsTheLast) {
   store.failingIndexes = {2};
   EXPECT_EQ(0, BuildIvi());
-  EXPECT_EQ((NameList{Resolved("Alpha"), Resolved("Gamma")}), hx::iviMasterList());
+  EXPECT_EQ((NameList{Resolved("Alpha"), Resolved("Gamma")}), hx::iviMasterList()->entries());
 
-  hx::iviMasterList() = kPrevious;
+  hx::PublishIviMasterList(kPrevious);
   store.failingIndexes = {1, 3};
   EXPECT_EQ(-7, BuildIvi());
-  EXPECT_EQ(kPrevious, hx::iviMasterList());
+  EXPECT_EQ(kPrevious, hx::iviMasterList()->entries());
 }
 
 TEST_F(IviMasterList, FailuresBeforeTheNamesKeepThePreviousList) {
   store.openStatus = -11;
   EXPECT_EQ(-11, BuildIvi());
-  EXPECT_EQ(kPrevious, hx::iviMasterList());
+  EXPECT_EQ(kPrevious, hx::iviMasterList()->entries());
   EXPECT_EQ(nullptr, hx::GetConfigHandle());
 
   store.openStatus = 0;
   store.countStatus = -12;
   EXPECT_EQ(-12, BuildIvi());
-  EXPECT_EQ(kPrevious, hx::iviMasterList());
+  EXPECT_EQ(kPrevious, hx::iviMasterList()->entries());
 }
 
 TEST_F(IviMasterList, NoNamesEmptiesTheList) {
   for (int32_t count : {0, -3}) {
-    hx::iviMasterList() = kPrevious;
+    hx::PublishIviMasterList(kPrevious);
     store.count = count;
     EXPECT_EQ(0, BuildIvi());
-    EXPECT_TRUE(hx::iviMasterList().empty()) << count;
+    EXPECT_TRUE(hx::iviMasterList()->entries().empty()) << count;
   }
   // Without the counting entry there is nothing to list either.
-  hx::iviMasterList() = kPrevious;
+  hx::PublishIviMasterList(kPrevious);
   slots.cfgGetNumberOfLogicalNames.set(nullptr);
   EXPECT_EQ(0, BuildIvi());
-  EXPECT_TRUE(hx::iviMasterList().empty());
+  EXPECT_TRUE(hx::iviMasterList()->entries().empty());
 }
 
 TEST_F(IviMasterList, MissingEntriesGiveEmptyTextsOrNoNames) {
@@ -177,25 +178,25 @@ TEST_F(IviMasterList, MissingEntriesGiveEmptyTextsOrNoNames) {
   EXPECT_EQ((NameList{{"Alpha", false, "cls()", ""},
                       {"Beta", false, "cls()", ""},
                       {"Gamma", false, "cls()", ""}}),
-            hx::iviMasterList());
+            hx::iviMasterList()->entries());
   // Without the n-th-name entry no index has a name to offer.
   slots.cfgGetNthLogicalName.set(nullptr);
   EXPECT_EQ(0, BuildIvi());
-  EXPECT_TRUE(hx::iviMasterList().empty());
+  EXPECT_TRUE(hx::iviMasterList()->entries().empty());
 }
 
 TEST_F(IviMasterList, BufferFilledWithoutTerminatorIsReadNoFurther) {
   store.fillWholeClassBuffer = true;
   store.names = {"Alpha"};
   EXPECT_EQ(0, BuildIvi());
-  ASSERT_EQ(1u, hx::iviMasterList().size());
-  EXPECT_EQ(std::string(256, 'C'), hx::iviMasterList()[0].driverClass);
+  ASSERT_EQ(1u, hx::iviMasterList()->entries().size());
+  EXPECT_EQ(std::string(256, 'C'), hx::iviMasterList()->entries()[0].driverClass);
 }
 
 TEST(IviMasterListUnbound, StaysEmptyWithoutAConfigurationLibrary) {
-  hx::iviMasterList() = {{"stale", false, "", ""}};
+  hx::PublishIviMasterList({{"stale", false, "", ""}});
   EXPECT_EQ(0, BuildIvi());
-  EXPECT_TRUE(hx::iviMasterList().empty());
+  EXPECT_TRUE(hx::iviMasterList()->entries().empty());
   EXPECT_EQ(nullptr, hx::GetConfigHandle());
 }
 
@@ -238,7 +239,7 @@ class VisaMasterList : public testing::Test {
     slots.visaGetNumberOfVisaNames.set(FakeVisaFirst);
     slots.visaGetNextVisaName.set(FakeVisaNext);
     slots.visaCloseVisaNameList.set(FakeVisaClose);
-    hx::visaMasterList() = kPrevious;
+    hx::PublishVisaMasterList(kPrevious);
   }
   void TearDown() override {
     slots.visaGetNumberOfVisaNames.set(nullptr);
@@ -251,22 +252,22 @@ class VisaMasterList : public testing::Test {
 TEST_F(VisaMasterList, ListsEveryNameAndClosesTheFindList) {
   EXPECT_EQ(0, hx::BuildVisaMasterList());
   EXPECT_EQ((ResourceList{
-                {"GPIB0::1::INSTR", false}, {"ASRL1::INSTR", false}, {"USB0::1::INSTR", false}}),
-            hx::visaMasterList());
+                {"ASRL1::INSTR", false}, {"GPIB0::1::INSTR", false}, {"USB0::1::INSTR", false}}),
+            hx::visaMasterList()->entries());
   EXPECT_EQ((std::vector<uint32_t>{kFindList}), visa.closed);
 }
 
 TEST_F(VisaMasterList, FailingNextNameClosesTheFindListAndKeepsThePreviousList) {
   visa.failingNext = 2;
   EXPECT_EQ(-8, hx::BuildVisaMasterList());
-  EXPECT_EQ(kPrevious, hx::visaMasterList());
+  EXPECT_EQ(kPrevious, hx::visaMasterList()->entries());
   EXPECT_EQ((std::vector<uint32_t>{kFindList}), visa.closed);
 }
 
 TEST_F(VisaMasterList, FailingFirstCallKeepsThePreviousListAndClosesNothing) {
   visa.firstStatus = -9;
   EXPECT_EQ(-9, hx::BuildVisaMasterList());
-  EXPECT_EQ(kPrevious, hx::visaMasterList());
+  EXPECT_EQ(kPrevious, hx::visaMasterList()->entries());
   EXPECT_TRUE(visa.closed.empty());
 }
 
@@ -274,11 +275,11 @@ TEST_F(VisaMasterList, MissingEntriesGiveEmptyNamesOrAnEmptyList) {
   slots.visaGetNextVisaName.set(nullptr);
   slots.visaCloseVisaNameList.set(nullptr);
   EXPECT_EQ(0, hx::BuildVisaMasterList());
-  EXPECT_EQ((ResourceList{{"GPIB0::1::INSTR", false}, {"", false}, {"", false}}),
-            hx::visaMasterList());
+  EXPECT_EQ((ResourceList{{"", false}, {"", false}, {"GPIB0::1::INSTR", false}}),
+            hx::visaMasterList()->entries());
   slots.visaGetNumberOfVisaNames.set(nullptr);
   EXPECT_EQ(0, hx::BuildVisaMasterList());
-  EXPECT_TRUE(hx::visaMasterList().empty());
+  EXPECT_TRUE(hx::visaMasterList()->entries().empty());
 }
 
 // ---- The discovery stand-in ---------------------------------------------
@@ -292,7 +293,7 @@ class ModInstrMasterList : public testing::Test {
     ASSERT_EQ(0, hx::BindModInstLibrary(lock));
     firstSession_ = hx::GetModInstSession();
     ASSERT_NE(0, firstSession_);
-    hx::modInstrMasterList() = kPrevious;
+    hx::PublishModInstrMasterList(kPrevious);
   }
 
   int32_t Build() {
@@ -315,7 +316,7 @@ TEST_F(ModInstrMasterList, ReplacesTheSessionAndTakesThePrefixAsClassAndPrefix) 
   EXPECT_EQ(0, Build());
   EXPECT_EQ((NameList{{"Rack1Slot2", false, "acmeDmm", "acmeDmm"},
                       {"Rack1Slot3", false, "acmeScope", "acmeScope"}}),
-            hx::modInstrMasterList());
+            hx::modInstrMasterList()->entries());
   const int32_t session = hx::GetModInstSession();
   EXPECT_NE(0, session);
   EXPECT_NE(firstSession_, session);
@@ -330,13 +331,13 @@ TEST_F(ModInstrMasterList, ReplacesTheSessionAndTakesThePrefixAsClassAndPrefix) 
 TEST_F(ModInstrMasterList, NoDevicesEmptiesTheList) {
   devices_.Write({});
   EXPECT_EQ(0, Build());
-  EXPECT_TRUE(hx::modInstrMasterList().empty());
+  EXPECT_TRUE(hx::modInstrMasterList()->entries().empty());
 }
 
 TEST_F(ModInstrMasterList, FailedOpenKeepsTheListAndLeavesNoSession) {
   qxmodinst_standin_fail_open(-31);
   EXPECT_EQ(-31, Build());
-  EXPECT_EQ(kPrevious, hx::modInstrMasterList());
+  EXPECT_EQ(kPrevious, hx::modInstrMasterList()->entries());
   EXPECT_EQ(0, hx::GetModInstSession());
   EXPECT_EQ(0, Counters().sessions_outstanding);
 }
@@ -344,7 +345,7 @@ TEST_F(ModInstrMasterList, FailedOpenKeepsTheListAndLeavesNoSession) {
 TEST_F(ModInstrMasterList, FailedCloseKeepsTheListAndTheSession) {
   qxmodinst_standin_fail_close(-32);
   EXPECT_EQ(-32, Build());
-  EXPECT_EQ(kPrevious, hx::modInstrMasterList());
+  EXPECT_EQ(kPrevious, hx::modInstrMasterList()->entries());
   EXPECT_EQ(firstSession_, hx::GetModInstSession());
   EXPECT_EQ(1, Counters().opens);
 }
@@ -354,25 +355,25 @@ TEST_F(ModInstrMasterList, AttributesLongerThanTheUsualBufferAreReadWhole) {
   const std::string prefix(1000, 'p');
   devices_.Write({name + " | cls | " + prefix});
   EXPECT_EQ(0, Build());
-  EXPECT_EQ((NameList{{name, false, prefix, prefix}}), hx::modInstrMasterList());
+  EXPECT_EQ((NameList{{name, false, prefix, prefix}}), hx::modInstrMasterList()->entries());
 }
 
 TEST_F(ModInstrMasterList, WithoutTheStringEntryDevicesGetEmptyTexts) {
   slots.qxModInst_GetInstalledDeviceAttributeViString.set(nullptr);
   EXPECT_EQ(0, Build());
-  EXPECT_EQ((NameList{{"", false, "", ""}, {"", false, "", ""}}), hx::modInstrMasterList());
+  EXPECT_EQ((NameList{{"", false, "", ""}, {"", false, "", ""}}), hx::modInstrMasterList()->entries());
   // Unreadable attributes end the same way.
   slots.qxModInst_GetInstalledDeviceAttributeViString.set(
       qxModInst_GetInstalledDeviceAttributeViString);
   qxmodinst_standin_fail_attribute_reads(-33);
   EXPECT_EQ(0, Build());
-  EXPECT_EQ((NameList{{"", false, "", ""}, {"", false, "", ""}}), hx::modInstrMasterList());
+  EXPECT_EQ((NameList{{"", false, "", ""}, {"", false, "", ""}}), hx::modInstrMasterList()->entries());
 }
 
 TEST_F(ModInstrMasterList, WithoutTheOpenEntryTheListIsEmptied) {
   slots.qxModInst_OpenInstalledDevicesSession.set(nullptr);
   EXPECT_EQ(0, Build());
-  EXPECT_TRUE(hx::modInstrMasterList().empty());
+  EXPECT_TRUE(hx::modInstrMasterList()->entries().empty());
   EXPECT_EQ(firstSession_, hx::GetModInstSession());
 }
 

@@ -1,4 +1,5 @@
-// Tests of the display order of names and of the case-insensitive searches.
+// Tests of the display order of names, and of the master-list snapshots that
+// sort by it and search their names ignoring case.
 #include "plugin/names.h"
 
 #include <strings.h>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "plugin/snapshot.h"
 
 // Every allocation through operator new in this test program is counted, so
 // that a test can show that a piece of code allocates nothing.
@@ -143,6 +146,12 @@ std::string Show(const std::string &name) {
     }
   }
   return shown + "\"";
+}
+
+// A list in display order, as a master-list snapshot holds it.
+template <class List>
+List Sorted(List list) {
+  return Snapshot<typename List::value_type>(std::move(list)).entries();
 }
 
 struct OrderCase {
@@ -302,7 +311,9 @@ TEST(CompareNames, NeitherComparingNorSortingAllocates) {
   for (const NameEntry &x : list) {
     for (const NameEntry &y : list) sum += Sign(CompareNames(x.name.c_str(), y.name.c_str()));
   }
-  SortNameEntries(list);
+  std::sort(list.begin(), list.end(), [](const NameEntry &x, const NameEntry &y) {
+    return CompareNames(x.name.c_str(), y.name.c_str()) < 0;
+  });
   const std::size_t after = g_allocations.load();
   EXPECT_EQ(after - before, 0u);
   EXPECT_EQ(sum, 0);  // antisymmetric over all pairs
@@ -510,9 +521,9 @@ TEST(CompareNamesProperty, AgreesWithLiteralVersionOnRandomNames) {
 }
 
 // ---------------------------------------------------------------------------
-// Sorting.
+// Sorting: a snapshot's entries are in display order.
 
-TEST(SortNameEntries, PutsRealisticNamesInDisplayOrder) {
+TEST(SnapshotOrder, PutsRealisticNamesInDisplayOrder) {
   const std::vector<std::string> expected = {
       "meter01",
       "Meter1",
@@ -535,7 +546,7 @@ TEST(SortNameEntries, PutsRealisticNamesInDisplayOrder) {
   std::mt19937 engine(5u);
   for (int shuffle = 0; shuffle < 20; ++shuffle) {
     std::shuffle(list.begin(), list.end(), engine);
-    SortNameEntries(list);
+    list = Sorted(std::move(list));
     std::vector<std::string> sorted;
     for (const NameEntry &entry : list) {
       EXPECT_EQ(entry.driverClass, "class-" + entry.name) << "fields must travel with the name";
@@ -545,7 +556,7 @@ TEST(SortNameEntries, PutsRealisticNamesInDisplayOrder) {
   }
 }
 
-TEST(SortResourceEntries, PutsRealisticNamesInDisplayOrder) {
+TEST(SnapshotOrder, PutsRealisticResourceNamesInDisplayOrder) {
   const std::vector<std::string> expected = {
       "ASRL1::INSTR",
       "ASRL10::INSTR",
@@ -557,18 +568,18 @@ TEST(SortResourceEntries, PutsRealisticNamesInDisplayOrder) {
   };
   ResourceList list;
   for (std::size_t k = expected.size(); k-- > 0;) list.push_back({expected[k], k % 2 == 0});
-  SortResourceEntries(list);
+  list = Sorted(std::move(list));
   for (std::size_t k = 0; k < expected.size(); ++k) {
     EXPECT_EQ(list[k].name, expected[k]);
     EXPECT_EQ(list[k].sessionOpen, k % 2 == 0) << list[k].name;
   }
 }
 
-TEST(SortNameEntries, EveryPairOfRandomNamesEndsUpOrdered) {
+TEST(SnapshotOrder, EveryPairOfRandomNamesEndsUpOrdered) {
   RandomNames random(99u);
   NameList list;
   for (const std::string &name : random.Make(3000)) list.push_back({name, false, name, ""});
-  SortNameEntries(list);
+  list = Sorted(std::move(list));
   ASSERT_EQ(list.size(), 3000u);
   for (std::size_t k = 1; k < list.size(); ++k) {
     ASSERT_LE(CompareNames(list[k - 1].name.c_str(), list[k].name.c_str()), 0)
@@ -585,11 +596,11 @@ TEST(SortNameEntries, EveryPairOfRandomNamesEndsUpOrdered) {
   }
 }
 
-TEST(SortResourceEntries, EveryAdjacentPairOfRandomNamesIsOrdered) {
+TEST(SnapshotOrder, EveryAdjacentPairOfRandomResourceNamesIsOrdered) {
   RandomNames random(123u);
   ResourceList list;
   for (const std::string &name : random.Make(2000)) list.push_back({name, false});
-  SortResourceEntries(list);
+  list = Sorted(std::move(list));
   for (std::size_t k = 1; k < list.size(); ++k) {
     ASSERT_LE(CompareNames(list[k - 1].name.c_str(), list[k].name.c_str()), 0)
         << Show(list[k - 1].name) << " before " << Show(list[k].name);
@@ -597,67 +608,49 @@ TEST(SortResourceEntries, EveryAdjacentPairOfRandomNamesIsOrdered) {
 }
 
 // ---------------------------------------------------------------------------
-// Case-insensitive searches.
+// Case-insensitive searches of a snapshot.
 
-NameList MakeNameList(const std::vector<std::string> &names) {
+NameSnapshot MakeSnapshot(const std::vector<std::string> &names) {
   NameList list;
-  for (const std::string &name : names) list.push_back({name, false, "", ""});
-  return list;
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    list.push_back({names[k], false, "built" + std::to_string(k), ""});
+  }
+  return NameSnapshot(std::move(list));
 }
 
-ResourceList MakeResourceList(const std::vector<std::string> &names) {
-  ResourceList list;
-  for (const std::string &name : names) list.push_back({name, false});
-  return list;
+// The names of a run, and which of them the builder found first.
+std::vector<std::string> NamesIn(const NameSnapshot &snapshot, hx::Run run) {
+  std::vector<std::string> names;
+  for (std::size_t p = run.first; p < run.last; ++p) names.push_back(snapshot.entries()[p].name);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
-TEST(FindNameEntry, FindsFirstEntryEqualIgnoringCase) {
-  NameList list = MakeNameList({"Scope", "METER1", "meter10", "Meter1", "meter1"});
-  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "meter1") - list.begin(), 1);
-  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "SCOPE") - list.begin(), 0);
-  // Searching on from just after a match finds the next one, then the end.
-  EXPECT_EQ(FindNameEntry(list.begin() + 2, list.end(), "meter1") - list.begin(), 3);
-  EXPECT_EQ(FindNameEntry(list.begin() + 4, list.end(), "meter1") - list.begin(), 4);
-  EXPECT_EQ(FindNameEntry(list.begin() + 5, list.end(), "meter1"), list.end());
-  // A range that stops before the match does not see it.
-  EXPECT_EQ(FindNameEntry(list.begin() + 2, list.begin() + 3, "meter1"), list.begin() + 3);
+TEST(SnapshotFind, FindsEveryEntryEqualIgnoringCaseAndTheFirstBuilt) {
+  const NameSnapshot snapshot = MakeSnapshot({"Scope", "METER1", "meter10", "Meter1", "meter1"});
+  const hx::Run run = snapshot.Find("meter1");
+  EXPECT_EQ((std::vector<std::string>{"METER1", "Meter1", "meter1"}), NamesIn(snapshot, run));
+  EXPECT_EQ("built1", snapshot.entries()[snapshot.FirstBuilt(run)].driverClass);
+  const hx::Run scope = snapshot.Find("SCOPE");
+  EXPECT_EQ((std::vector<std::string>{"Scope"}), NamesIn(snapshot, scope));
+  EXPECT_EQ("built0", snapshot.entries()[snapshot.FirstBuilt(scope)].driverClass);
 }
 
-TEST(FindNameEntry, AnswersLastWhenNothingMatches) {
-  NameList list = MakeNameList({"METER1", "meter10", "meter01", ""});
-  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "meter"), list.end());
-  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "meter1 "), list.end());
+TEST(SnapshotFind, FindsNothingWhenNoNameIsEqualIgnoringCase) {
+  const NameSnapshot snapshot = MakeSnapshot({"METER1", "meter10", "meter01", ""});
+  EXPECT_TRUE(snapshot.Find("meter").empty());
+  EXPECT_TRUE(snapshot.Find("meter1 ").empty());
   // Equal in display order is not equal: 'meter01' and 'meter1' differ.
-  EXPECT_EQ(FindNameEntry(list.begin(), list.begin() + 1, "meter01"), list.begin() + 1);
-  EXPECT_EQ(FindNameEntry(list.begin(), list.begin(), "METER1"), list.begin());
-  EXPECT_EQ(FindNameEntry(list.end(), list.end(), "METER1"), list.end());
-  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), nullptr), list.end());
-  // The empty key matches only the empty name.
-  EXPECT_EQ(FindNameEntry(list.begin(), list.end(), "") - list.begin(), 3);
+  EXPECT_EQ((std::vector<std::string>{"meter01"}), NamesIn(snapshot, snapshot.Find("METER01")));
+  EXPECT_TRUE(snapshot.Find(nullptr).empty());
+  // The empty key finds only the empty name.
+  EXPECT_EQ((std::vector<std::string>{""}), NamesIn(snapshot, snapshot.Find("")));
+  EXPECT_TRUE(NameSnapshot().Find("a").empty());
+  const ResourceSnapshot resources(
+      ResourceList{{"GPIB0::5::INSTR", false}, {"asrl1::instr", false}, {"ASRL1::INSTR", true}});
+  EXPECT_EQ(2u, resources.Find("Asrl1::Instr").last - resources.Find("Asrl1::Instr").first);
+  EXPECT_TRUE(resources.Find("ASRL2::INSTR").empty());
 }
-
-TEST(FindNameEntry, WorksOnConstLists) {
-  const NameList list = MakeNameList({"a", "Rack1Slot2", "rack1slot2"});
-  const NameList::const_iterator found = FindNameEntry(list.begin(), list.end(), "rAcK1SlOt2");
-  EXPECT_EQ(found - list.begin(), 1);
-  const NameList empty;
-  EXPECT_EQ(FindNameEntry(empty.begin(), empty.end(), "a"), empty.end());
-}
-
-TEST(FindResourceEntry, FindsFirstEntryEqualIgnoringCase) {
-  ResourceList list = MakeResourceList({"GPIB0::5::INSTR", "asrl1::instr", "ASRL1::INSTR"});
-  EXPECT_EQ(FindResourceEntry(list.begin(), list.end(), "ASRL1::INSTR") - list.begin(), 1);
-  EXPECT_EQ(FindResourceEntry(list.begin() + 2, list.end(), "asrl1::INSTR") - list.begin(), 2);
-  EXPECT_EQ(FindResourceEntry(list.begin(), list.end(), "ASRL2::INSTR"), list.end());
-  EXPECT_EQ(FindResourceEntry(list.begin(), list.end(), nullptr), list.end());
-  EXPECT_EQ(FindResourceEntry(list.begin(), list.begin(), "GPIB0::5::INSTR"), list.begin());
-  const ResourceList &view = list;
-  EXPECT_EQ(FindResourceEntry(view.begin(), view.end(), "gpib0::5::instr"), view.begin());
-}
-
-// ---------------------------------------------------------------------------
-// The folded key stands in for strcasecmp in hash tables: keys are equal
-// exactly when strcasecmp says the names are.
 
 // Short names from a tiny alphabet: many names equal ignoring case.
 std::string ShortName(RandomNames &random) {
@@ -668,28 +661,33 @@ std::string ShortName(RandomNames &random) {
   return name;
 }
 
-TEST(FoldNameKey, KeysAreEqualExactlyWhenStrcasecmpSaysSo) {
+// The index answers what a scan with strcasecmp answers, for every key.
+TEST(SnapshotFind, AgreesWithAScanOnRandomNames) {
   RandomNames random(20261208);
   std::vector<std::string> names;
   for (int k = 0; k < 300; ++k) names.push_back(ShortName(random));
-  std::vector<std::string> keys(names.size());
-  for (std::size_t k = 0; k < names.size(); ++k) FoldNameKey(names[k].c_str(), keys[k]);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    for (std::size_t j = 0; j < names.size(); ++j) {
-      ASSERT_EQ(keys[i] == keys[j], strcasecmp(names[i].c_str(), names[j].c_str()) == 0)
-          << Show(names[i]) << " vs " << Show(names[j]);
+  const NameSnapshot snapshot = MakeSnapshot(names);
+  for (int k = 0; k < 300; ++k) {
+    const std::string key = ShortName(random);
+    std::vector<std::string> scanned;
+    std::size_t firstBuilt = names.size();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (strcasecmp(names[i].c_str(), key.c_str()) != 0) continue;
+      scanned.push_back(names[i]);
+      firstBuilt = std::min(firstBuilt, i);
+    }
+    std::sort(scanned.begin(), scanned.end());
+    const hx::Run run = snapshot.Find(key.c_str());
+    ASSERT_EQ(scanned, NamesIn(snapshot, run)) << Show(key);
+    if (!run.empty()) {
+      EXPECT_EQ("built" + std::to_string(firstBuilt),
+                snapshot.entries()[snapshot.FirstBuilt(run)].driverClass)
+          << Show(key);
     }
   }
-}
-
-TEST(FoldNameKey, StopsAtTheFirstNulAndTreatsNullAsEmpty) {
-  std::string key = "stale";
-  FoldNameKey("Rack1Slot2", key);
-  EXPECT_EQ(key, "rack1slot2");
-  FoldNameKey(std::string("Ab\0Cd", 5).c_str(), key);
-  EXPECT_EQ(key, "ab");
-  FoldNameKey(nullptr, key);
-  EXPECT_EQ(key, "");
+  // Names equal ignoring case hash alike.
+  EXPECT_EQ(HashIgnoringCase("Rack1Slot2"), HashIgnoringCase("rACK1sLOT2"));
+  EXPECT_EQ(HashIgnoringCase(nullptr), HashIgnoringCase(""));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // called directly (no dlopen) against the host stand-in.
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,14 @@ using hx::ResourceList;
 
 NameEntry Name(const std::string &name, bool open = false) {
   return NameEntry{name, open, "", ""};
+}
+
+// A plain list as the result builder takes it: a listing of its names.
+template <class List>
+hx::Listing Listed(const List &list) {
+  hx::Listing listing;
+  for (const auto &entry : list) listing.push_back(hx::ListedName{&entry.name, entry.sessionOpen});
+  return listing;
 }
 
 int32_t HeaderPadding(HxHandle h) {
@@ -58,7 +67,7 @@ class ResultLayout : public HostTest, public testing::WithParamInterface<LayoutC
 TEST_P(ResultLayout, IsAllocatedOnceAtSixteenPlusEightBytesPerEntryAndFilledInOrder) {
   const LayoutCase &c = GetParam();
   HxHandle names = nullptr;
-  ASSERT_EQ(0, hx::BuildNameListHandle(&names, c.m, c.v, c.searching));
+  ASSERT_EQ(0, hx::BuildNameListHandle(&names, Listed(c.m), Listed(c.v), c.searching));
   ASSERT_NE(nullptr, names);
   EXPECT_EQ(c.blockSize, hxhost_handle_size(names));
   EXPECT_EQ((std::vector<size_t>{c.blockSize}), RequestedSizes("DSNewHClr"));
@@ -117,8 +126,9 @@ TEST_F(HostTest, LongNamesGetATemporaryStringSizedToTheLongestOfTheirList) {
   const std::string longName(1000, 'L');
   const std::string longResource(257, 'R');
   HxHandle names = nullptr;
-  ASSERT_EQ(0, hx::BuildNameListHandle(&names, {Name("short"), Name(longName, true)},
-                                       {ResourceEntry{longResource, false}}, false));
+  ASSERT_EQ(0,
+            hx::BuildNameListHandle(&names, Listed(NameList{Name("short"), Name(longName, true)}),
+                                    Listed(ResourceList{{longResource, false}}), false));
   EXPECT_EQ((std::vector<size_t>{1004, 261}), RequestedSizes("DSNewHandle"));
   EXPECT_EQ((Rendered{"short", longName + " +g", "#-1", longResource, "#-1", "#3", "#2"}),
             RenderList(names));
@@ -131,8 +141,9 @@ TEST_F(HostTest, NameThatCannotBeSetStopsItsListEvenOnAnOpenEntry) {
   // entries after it stay empty; the result itself still succeeds.
   ASSERT_EQ(0, hxhost_arm_fault("HxVariantPStrSetStringAttr", 2, 1, 7));
   HxHandle names = nullptr;
-  ASSERT_EQ(
-      0, hx::BuildNameListHandle(&names, {Name("a"), Name("b", true), Name("c", true)}, {}, false));
+  ASSERT_EQ(0,
+            hx::BuildNameListHandle(
+                &names, Listed(NameList{Name("a"), Name("b", true), Name("c", true)}), {}, false));
   EXPECT_EQ((Rendered{"a", "(empty)", "(empty)", "#-1", "#3", "#2"}), RenderList(names));
   EXPECT_EQ(3u, hxhost_call_count("HxVariantPStrSetUI32Attr"));
   hxhost_dispose_list(names);
@@ -166,7 +177,7 @@ TEST_P(ResourceListFailure, AnswersAsDocumented) {
   ASSERT_EQ(0, hxhost_arm_fault(c.function, c.nth, 1, c.status));
   HxHandle names = nullptr;
   EXPECT_EQ(c.answer,
-            hx::BuildNameListHandle(&names, {}, {ResourceEntry{"v", false}}, c.searching));
+            hx::BuildNameListHandle(&names, {}, Listed(ResourceList{{"v", false}}), c.searching));
   ASSERT_NE(nullptr, names);
   EXPECT_EQ(c.answer == 0 ? static_cast<int32_t>(c.slots.size()) : 0, hxhost_list_count(names));
   EXPECT_EQ(c.slots, RenderSlots(names, static_cast<int32_t>(c.slots.size())));
@@ -226,16 +237,16 @@ TEST_F(HostTest, AppendResourceEntriesAnswersTheDisposalOrTwoWithoutString) {
   HxHandle wide = DSNewHClr(hx::ListBlockSize(4));
 
   ASSERT_EQ(0, hxhost_arm_fault("DSNewHandle", 1, 1, 2));
-  EXPECT_EQ(2, hx::AppendResourceEntries(three, &wide, 0));
+  EXPECT_EQ(2, hx::AppendResourceEntries(Listed(three), &wide, 0));
   EXPECT_EQ((Rendered{"(empty)", "(empty)", "(empty)", "(empty)"}), RenderSlots(wide, 4));
 
   // A failing name stops the list but is not the answer.
   ASSERT_EQ(0, hxhost_arm_fault("HxVariantPStrSetStringAttr", 2, 1, 7));
-  EXPECT_EQ(0, hx::AppendResourceEntries(three, &wide, 1));
+  EXPECT_EQ(0, hx::AppendResourceEntries(Listed(three), &wide, 1));
   EXPECT_EQ((Rendered{"(empty)", "a", "(empty)", "(empty)"}), RenderSlots(wide, 4));
 
   ASSERT_EQ(0, hxhost_arm_fault("DSDisposeHandle", 1, 1, 33));
-  EXPECT_EQ(33, hx::AppendResourceEntries({{"x", true}}, &wide, 3));
+  EXPECT_EQ(33, hx::AppendResourceEntries(Listed(ResourceList{{"x", true}}), &wide, 3));
   EXPECT_EQ((Rendered{"(empty)", "a", "(empty)", "x +g"}), RenderSlots(wide, 4));
   hxhost_disarm_faults();
   hxhost_dispose_list(wide);
@@ -260,16 +271,28 @@ class Control {
   HxVariantRef variant_;
 };
 
+// In display order, so that a snapshot of it keeps its order.
 const NameList kSource = {
     {"IviDmm1", false, "IviDmm", "agDmm"},
-    {"Scope", false, "IviScope", "acmeScope"},
     {"Meter", false, "acmeDmm", "acmeDmm"},
     {"Plain", false, "", ""},
+    {"Scope", false, "IviScope", "acmeScope"},
 };
 
-std::vector<std::string> NamesOf(const NameList &list) {
+template <class View>
+std::vector<std::string> NamesOf(const View &view) {
   std::vector<std::string> names;
-  for (const NameEntry &e : list) names.push_back(e.name);
+  for (const auto *e : view) names.push_back(e->name);
+  return names;
+}
+
+// The names a selection shows, in the snapshot's order.
+std::vector<std::string> ShownOf(const hx::NameSelection &selection) {
+  std::vector<std::string> names;
+  if (selection.list == nullptr) return names;
+  for (size_t i = 0; i < selection.marks.size(); ++i) {
+    if (selection.marks[i] != hx::kHidden) names.push_back(selection.list->entries()[i].name);
+  }
   return names;
 }
 
@@ -289,23 +312,22 @@ class NameFilter : public HostTest, public testing::WithParamInterface<FilterCas
 TEST_P(NameFilter, KeepsWhatTheControlShows) {
   const FilterCase &c = GetParam();
   Control control(c.displayFilter, c.typeClass);
-  NameList out;
+  hx::NameView out;
   EXPECT_EQ(0, hx::FilterNameEntries(kSource, out, control.get()));
   EXPECT_EQ(c.kept, NamesOf(out));
-  // Kept entries are whole copies.
-  for (const NameEntry &e : out) {
-    for (const NameEntry &s : kSource) {
-      if (s.name == e.name) {
-        EXPECT_EQ(s.driverClass, e.driverClass);
-        EXPECT_EQ(s.driverPrefix, e.driverPrefix);
-        EXPECT_EQ(s.sessionOpen, e.sessionOpen);
-      }
-    }
+  // Kept entries are the source's own, not copies.
+  for (const NameEntry *e : out) {
+    EXPECT_TRUE(e >= kSource.data() && e < kSource.data() + kSource.size()) << e->name;
   }
+  // A snapshot of the same entries shows the same ones (kSource is sorted).
+  hx::NameSelection selection;
+  EXPECT_EQ(0, hx::SelectNameEntries(std::make_shared<const hx::NameSnapshot>(kSource), selection,
+                                     control.get()));
+  EXPECT_EQ(c.kept, ShownOf(selection));
   EXPECT_EQ(0, hxhost_handles_outstanding());
 }
 
-const std::vector<std::string> kAll = {"IviDmm1", "Scope", "Meter", "Plain"};
+const std::vector<std::string> kAll = {"IviDmm1", "Meter", "Plain", "Scope"};
 
 INSTANTIATE_TEST_SUITE_P(Golden, NameFilter,
                          testing::Values(FilterCase{std::nullopt, std::nullopt, {}},
@@ -331,30 +353,30 @@ INSTANTIATE_TEST_SUITE_P(Golden, NameFilter,
 TEST_F(HostTest, NameFilterWithoutTypeClassValueKeepsEverything) {
   Control control(0x1000u, std::nullopt);
   hxhost_variant_set_null_string(control.get(), "typeClass");
-  NameList out;
+  hx::NameView out;
   EXPECT_EQ(0, hx::FilterNameEntries(kSource, out, control.get()));
   EXPECT_EQ(kAll, NamesOf(out));
 }
 
 TEST_F(HostTest, UnreadableDisplayFilterLeavesTheDestinationAndAnswersTheStatus) {
-  const NameList before = {{"kept", false, "", ""}};
-  const ResourceList resourcesBefore = {{"kept", false}};
+  const NameEntry keptName{"kept", false, "", ""};
+  const ResourceEntry keptResource{"kept", false};
+  const hx::NameView before = {&keptName};
   Control control(0x3000u, std::nullopt);
   for (MgErr status : {7, 2, -1}) {
-    NameList out = before;
-    ResourceList resources = resourcesBefore;
+    hx::NameView out = before;
+    hx::ResourceView resources = {&keptResource};
     ASSERT_EQ(0, hxhost_arm_fault("HxVariantPStrGetUI32Attr", 1, 2, status));
     EXPECT_EQ(status, hx::FilterNameEntries(kSource, out, control.get()));
     EXPECT_EQ(status, hx::FilterResourceEntries({{"r", false}}, resources, control.get()));
     EXPECT_EQ((std::vector<std::string>{"kept"}), NamesOf(out));
-    ASSERT_EQ(1u, resources.size());
-    EXPECT_EQ("kept", resources[0].name);
+    EXPECT_EQ((std::vector<std::string>{"kept"}), NamesOf(resources));
   }
   // A "displayFilter" that is not a number cannot be read either.
   hxhost_disarm_faults();
   Control wrongType(std::nullopt, std::nullopt);
   hxhost_variant_set_string(wrongType.get(), "displayFilter", "4096");
-  NameList out = before;
+  hx::NameView out = before;
   EXPECT_EQ(HXHOST_ERR_TYPE_MISMATCH, hx::FilterNameEntries(kSource, out, wrongType.get()));
   EXPECT_EQ((std::vector<std::string>{"kept"}), NamesOf(out));
 }
@@ -362,7 +384,7 @@ TEST_F(HostTest, UnreadableDisplayFilterLeavesTheDestinationAndAnswersTheStatus)
 TEST_F(HostTest, UnreadableTypeClassAppliesNoClassFilterAndAnswersTheStatus) {
   Control control(0x1000u, std::string("acmeDmm"));
   ASSERT_EQ(0, hxhost_arm_fault("HxVariantPStrGetStringAttr", 1, 1, 7));
-  NameList out;
+  hx::NameView out;
   EXPECT_EQ(7, hx::FilterNameEntries(kSource, out, control.get()));
   EXPECT_EQ(kAll, NamesOf(out));
 
@@ -386,13 +408,11 @@ TEST_F(HostTest, ResourceFilterFollowsBitThirteenAlone) {
         Case{~0x2000u, nullptr, 0}, Case{0x2000u, nullptr, 2}, Case{0x3000u, "acmeDmm", 2},
         Case{0x2000u, "Nothing", 2}}) {
     Control control(c.bits, c.typeClass ? std::optional<std::string>(c.typeClass) : std::nullopt);
-    ResourceList out = {{"stale", false}};
+    const ResourceEntry stale{"stale", false};
+    hx::ResourceView out = {&stale};
     EXPECT_EQ(0, hx::FilterResourceEntries(source, out, control.get()));
     ASSERT_EQ(c.kept, out.size());
-    for (size_t i = 0; i < out.size(); ++i) {
-      EXPECT_EQ(source[i].name, out[i].name);
-      EXPECT_EQ(source[i].sessionOpen, out[i].sessionOpen);
-    }
+    for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(&source[i], out[i]);
   }
 }
 

@@ -3,7 +3,9 @@
 // its own process: MergeOpenSessions keeps the entries of its last run.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "hxhost_standin.h"
 #include "list_entries.h"
+#include "plugin/listing.h"
 #include "plugin/master_lists.h"
 #include "plugin/sessions.h"
 
@@ -27,14 +30,39 @@ NameEntry Open(const std::string &name, const std::string &cls = "", const std::
   return NameEntry{name, true, cls, pre};
 }
 
+// The entries a view points to, as a list of their own.
+template <class List, class View>
+List Entries(const View &view) {
+  List list;
+  for (const auto *entry : view) list.push_back(*entry);
+  return list;
+}
+
+// MergeOpenSessions with plain lists: the views start out pointing to the
+// lists' entries, so that lists it does not touch come back as they were.
+int32_t MergeInto(const hx::NameSnapshot &modInstr, const hx::ResourceSnapshot &visa,
+                  NameList &names, ResourceList &resources, HxVariantRef properties) {
+  const NameList namesBefore = names;
+  const ResourceList resourcesBefore = resources;
+  hx::NameView nameView;
+  hx::ResourceView resourceView;
+  for (const NameEntry &entry : namesBefore) nameView.push_back(&entry);
+  for (const ResourceEntry &entry : resourcesBefore) resourceView.push_back(&entry);
+  const int32_t status =
+      hx::MergeOpenSessions(0, modInstr, visa, nameView, resourceView, properties);
+  names = Entries<NameList>(nameView);
+  resources = Entries<ResourceList>(resourceView);
+  return status;
+}
+
 class Merge : public testing::Test {
  protected:
   void SetUp() override {
     hxhost_reset();
     properties_ = hxhost_variant_new();
     hxhost_variant_set_u32(properties_, "displayFilter", 0x3000);
-    hx::iviMasterList() = {{"MyScope", false, "IviScope", "agScope"},
-                           {"Shared", false, "IviDmm", "fromIvi"}};
+    hx::PublishIviMasterList(
+        {{"MyScope", false, "IviScope", "agScope"}, {"Shared", false, "IviDmm", "fromIvi"}});
   }
   void TearDown() override {
     hxhost_variant_dispose(properties_);
@@ -43,13 +71,13 @@ class Merge : public testing::Test {
   }
 
   int32_t Run(NameList &names, ResourceList &resources) {
-    return hx::MergeOpenSessions(3, modInstr_, visa_, names, resources, properties_);
+    return MergeInto(modInstr_, visa_, names, resources, properties_);
   }
 
   HxVariantRef properties_ = nullptr;
-  const NameList modInstr_ = {{"Rack1Slot2", false, "acmeDmm", "acmeDmm"},
-                              {"shared", false, "acmeX", "fromModInstr"}};
-  const ResourceList visa_ = {{"GPIB0::1::INSTR", false}};
+  const hx::NameSnapshot modInstr_{NameList{{"Rack1Slot2", false, "acmeDmm", "acmeDmm"},
+                                            {"shared", false, "acmeX", "fromModInstr"}}};
+  const hx::ResourceSnapshot visa_{ResourceList{{"GPIB0::1::INSTR", false}}};
 };
 
 TEST_F(Merge, HostAnswerOfOneOnTheFirstCallHandsOutEmptyLists) {
@@ -119,7 +147,7 @@ TEST_F(Merge, FiltersMatchedSessionsButNeverUnmatchedOnes) {
     if (c.typeClass) hxhost_variant_set_string(control, "typeClass", c.typeClass);
     NameList names;
     ResourceList resources;
-    ASSERT_EQ(0, hx::MergeOpenSessions(0, modInstr_, visa_, names, resources, control));
+    ASSERT_EQ(0, MergeInto(modInstr_, visa_, names, resources, control));
     EXPECT_EQ(c.names, names);
     EXPECT_EQ(c.resources, resources);
     hxhost_variant_dispose(control);
@@ -212,38 +240,37 @@ TEST_F(Merge, RunsWithoutSessionsForgetTheEarlierOnes) {
 
 // ---- Folding sessions into a request's list -----------------------------
 
-// The fold written plainly: for each session, mark every entry whose name
-// equals it ignoring case, or append the session when there is none.
-template <class List>
-void ReferenceFold(List &list, const List &sessions) {
-  for (const auto &session : sessions) {
-    bool found = false;
-    for (size_t i = 0; i < list.size(); ++i) {
-      if (strcasecmp(list[i].name.c_str(), session.name.c_str()) == 0) {
-        list[i].sessionOpen = true;
-        found = true;
-      }
-    }
-    if (!found) list.push_back(session);
+TEST(ListNames, MarksEveryEqualShownEntryOrAddsTheSessionOnce) {
+  const auto devices =
+      std::make_shared<const hx::NameSnapshot>(NameList{{"A", false, "c", "p"},
+                                                        {"b", false, "", ""},
+                                                        {"a", false, "", ""},
+                                                        {"hidden", false, "", ""}});
+  hx::NameSelection shown{devices, std::vector<uint8_t>(4, hx::kShown)};
+  // "hidden" is left out by the filters: a session of that name is added.
+  shown.marks[3] = hx::kHidden;
+  hx::NameSelection none;
+  const NameList sessions = {Open("a", "x", "y"), Open("D", "dc", "dp"),
+                             NameEntry{"d", false, "", ""}, Open("B"),
+                             NameEntry{"HIDDEN", false, "", ""}};
+  hx::NameView view;
+  for (const NameEntry &session : sessions) view.push_back(&session);
+  std::vector<std::string> listed;
+  for (const hx::ListedName &name : hx::ListNames({&none, &shown}, view)) {
+    listed.push_back(*name.name + (name.open ? "+" : ""));
   }
-}
-
-TEST(FoldOpenSessions, MarksEveryEqualEntryOrAppendsTheSession) {
-  NameList list = {{"A", false, "c", "p"}, {"b", false, "", ""}, {"a", false, "", ""}};
-  const NameList sessions = {Open("a", "x", "y"), Open("D", "dc", "dp"), Open("d"), Open("B")};
-  hx::FoldOpenSessions(list, sessions);
-  EXPECT_EQ(
-      (NameList{
-          {"A", true, "c", "p"}, {"b", true, "", ""}, {"a", true, "", ""}, Open("D", "dc", "dp")}),
-      list);
-
-  ResourceList resources = {{"r1", false}, {"R1", false}};
-  hx::FoldOpenSessions(resources, {{"r1", true}, {"r2", true}, {"R2", true}});
-  EXPECT_EQ((ResourceList{{"r1", true}, {"R1", true}, {"r2", true}}), resources);
+  // A and a compare equal: their order is not fixed. "d" names the session
+  // added for "D", which is then open although "d" alone is not; "hidden" is
+  // not shown, so "HIDDEN" is added, closed as the host handed it over.
+  ASSERT_EQ(5u, listed.size());
+  std::sort(listed.begin(), listed.begin() + 2);
+  EXPECT_EQ((std::vector<std::string>{"A+", "a+", "b+", "D+", "HIDDEN"}), listed);
+  EXPECT_EQ((std::vector<uint8_t>{hx::kShownOpen, hx::kShownOpen, hx::kShownOpen, hx::kHidden}),
+            shown.marks);
 }
 
 // Names from a small alphabet in random letter case, so that many are equal
-// ignoring case, some exactly equal, and some sessions match nothing.
+// ignoring case and some exactly equal.
 std::string RandomName(std::mt19937 &random, int spread) {
   std::uniform_int_distribution<int> number(0, spread);
   std::string name = "meter" + std::to_string(number(random));
@@ -252,61 +279,6 @@ std::string RandomName(std::mt19937 &random, int spread) {
   }
   return name;
 }
-
-struct FoldSize {
-  size_t entries;
-  size_t sessions;
-};
-
-void PrintTo(const FoldSize &size, std::ostream *os) {
-  *os << size.entries << " entries, " << size.sessions << " sessions";
-}
-
-class FoldAgreement : public testing::TestWithParam<FoldSize> {};
-
-// Small lists and large ones (10,000 entries against 1,000 sessions) must
-// give exactly what the plain fold gives, entry for entry.
-TEST_P(FoldAgreement, MatchesThePlainFold) {
-  std::mt19937 random(20240611u + static_cast<unsigned>(GetParam().entries));
-  const int spread = static_cast<int>(GetParam().entries) * 3 / 2;
-  NameList list;
-  ResourceList resources;
-  for (size_t i = 0; i < GetParam().entries; ++i) {
-    const std::string name = RandomName(random, spread);
-    list.push_back(NameEntry{name, random() % 7 == 0, "class" + std::to_string(i), "p"});
-    resources.push_back(ResourceEntry{name, random() % 7 == 0});
-  }
-  NameList sessions;
-  ResourceList resourceSessions;
-  for (size_t i = 0; i < GetParam().sessions; ++i) {
-    const std::string name = RandomName(random, spread);
-    // Sessions handed over closed too: the fold must mark the entry it
-    // added for a session when a later session names it.
-    sessions.push_back(NameEntry{name, random() % 2 == 0, "s" + std::to_string(i), "sp"});
-    resourceSessions.push_back(ResourceEntry{name, random() % 2 == 0});
-  }
-
-  NameList expected = list;
-  ReferenceFold(expected, sessions);
-  hx::FoldOpenSessions(list, sessions);
-  ASSERT_EQ(expected.size(), list.size());
-  EXPECT_TRUE(expected == list);
-
-  ResourceList expectedResources = resources;
-  ReferenceFold(expectedResources, resourceSessions);
-  hx::FoldOpenSessions(resources, resourceSessions);
-  EXPECT_TRUE(expectedResources == resources);
-  // The inputs were varied enough to exercise both outcomes.
-  EXPECT_GT(list.size(), GetParam().entries);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, FoldAgreement,
-                         testing::Values(FoldSize{40, 30}, FoldSize{200, 100},
-                                         FoldSize{10000, 1000}),
-                         [](const testing::TestParamInfo<FoldSize> &size) {
-                           return std::to_string(size.param.entries) + "x" +
-                                  std::to_string(size.param.sessions);
-                         });
 
 // The merge's look-ups of orig names at size: 10,000 devices and 1,000
 // sessions, half of them opened from a device; each must take the first
@@ -340,10 +312,11 @@ TEST_F(Merge, LargeListsMatchOriginsAsALinearSearchWould) {
   expected.insert(expected.end(), unmatched.begin(), unmatched.end());
   ASSERT_GT(expected.size() - unmatched.size(), 100u);
 
-  hx::iviMasterList().clear();
+  hx::PublishIviMasterList({});
   NameList names;
   ResourceList resources;
-  ASSERT_EQ(0, hx::MergeOpenSessions(0, devices, {}, names, resources, properties_));
+  ASSERT_EQ(0, MergeInto(hx::NameSnapshot(devices), hx::ResourceSnapshot(), names, resources,
+                         properties_));
   EXPECT_TRUE(expected == names);
 }
 
