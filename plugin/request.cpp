@@ -83,14 +83,22 @@ struct RequestLists {
   ResourceView visaSessions;
 };
 
-// A worker's current list, or the empty list while the worker runs: a
-// request never shows a list that is being rebuilt.
+// A worker's current list, or the empty list in its place while the worker
+// runs: a request never shows a list that is being rebuilt.
+NameSnapshotRef ModInstrListUnless(bool running) {
+  return running ? EmptyNameSnapshot() : modInstrMasterList();
+}
+
+ResourceSnapshotRef VisaListUnless(bool running) {
+  return running ? EmptyResourceSnapshot() : visaMasterList();
+}
+
 NameSnapshotRef ModInstrListUnlessRunning() {
-  return TheModInstrMasterListThread().IsRunning() ? EmptyNameSnapshot() : modInstrMasterList();
+  return ModInstrListUnless(TheModInstrMasterListThread().IsRunning());
 }
 
 ResourceSnapshotRef VisaListUnlessRunning() {
-  return TheVisaMasterListThread().IsRunning() ? EmptyResourceSnapshot() : visaMasterList();
+  return VisaListUnless(TheVisaMasterListThread().IsRunning());
 }
 
 // Rebuilds the IVI list. A rebuild that fails, memory running out included,
@@ -170,15 +178,13 @@ bool TakeWorkerLists(RequestLists &lists, HxVariantRef properties, VisaWanted vi
                      RequestLock &lock) {
   if (TheModInstrMasterListThread().IsRunning()) Unlocked(lock, PauseForWorker);
   bool searching = TheModInstrMasterListThread().IsRunning();
-  SelectNameEntries(searching ? EmptyNameSnapshot() : modInstrMasterList(), lists.modInstr,
-                    properties);
+  SelectNameEntries(ModInstrListUnless(searching), lists.modInstr, properties);
 
   auto &visaWorker = TheVisaMasterListThread();
   if (visaWanted() && IsVisaLibraryBound() && !visaWorker.IsRunning()) StartWorker(visaWorker);
   // The VISA list is left out while either worker runs.
   searching = searching || visaWorker.IsRunning();
-  SelectResourceEntries(searching ? EmptyResourceSnapshot() : visaMasterList(), lists.visa,
-                        properties);
+  SelectResourceEntries(VisaListUnless(searching), lists.visa, properties);
   return searching;
 }
 
