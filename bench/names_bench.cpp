@@ -59,8 +59,7 @@ std::vector<std::string> MakeNames() {
         name = "GPIB" + number(2) + "::" + number(31) + "::INSTR";
         break;
       case 8:
-        name = "USB0::0x0957::0x" + std::to_string(1700 + below(200)) + "::MY" +
-               std::to_string(50000000 + below(1000)) + "::INSTR";
+        name = "VXI" + number(2) + "::" + number(256) + "::" + number(8) + "::INSTR";
         break;
       case 9:
         name = (below(2) == 0 ? "MyScope" : "myscope") + number(100);

@@ -564,7 +564,8 @@ TEST(SnapshotOrder, PutsRealisticResourceNamesInDisplayOrder) {
       "GPIB0::22::INSTR",
       "TCPIP0::192.168.1.9::inst0::INSTR",
       "TCPIP0::192.168.1.10::inst0::INSTR",
-      "USB0::0x0957::0x1796::MY5::INSTR",
+      "VXI0::5::INSTR",
+      "VXI0::12::INSTR",
   };
   ResourceList list;
   for (std::size_t k = expected.size(); k-- > 0;) list.push_back({expected[k], k % 2 == 0});
