@@ -273,7 +273,7 @@ class Control {
 
 // In display order, so that a snapshot of it keeps its order.
 const NameList kSource = {
-    {"IviDmm1", false, "IviDmm", "agDmm"},
+    {"IviDmm1", false, "IviDmm", "orionDmm"},
     {"Meter", false, "acmeDmm", "acmeDmm"},
     {"Plain", false, "", ""},
     {"Scope", false, "IviScope", "acmeScope"},
@@ -343,7 +343,7 @@ INSTANTIATE_TEST_SUITE_P(Golden, NameFilter,
                                          FilterCase{0x1000u, std::string("IVI"), kAll},
                                          FilterCase{0x1000u, std::string("iVi"), kAll},
                                          FilterCase{0x1000u, std::string("ividmm"), {"IviDmm1"}},
-                                         FilterCase{0x1000u, std::string("AGDMM"), {"IviDmm1"}},
+                                         FilterCase{0x1000u, std::string("ORIONDMM"), {"IviDmm1"}},
                                          FilterCase{0x1000u, std::string("AcmeDmm"), {"Meter"}},
                                          FilterCase{0x3000u, std::string("acmescope"), {"Scope"}},
                                          FilterCase{0x1000u, std::string("IviScope "), {}},

@@ -62,7 +62,7 @@ class Merge : public testing::Test {
     properties_ = hxhost_variant_new();
     hxhost_variant_set_u32(properties_, "displayFilter", 0x3000);
     hx::PublishIviMasterList(
-        {{"MyScope", false, "IviScope", "agScope"}, {"Shared", false, "IviDmm", "fromIvi"}});
+        {{"MyScope", false, "IviScope", "orionScope"}, {"Shared", false, "IviDmm", "fromIvi"}});
   }
   void TearDown() override {
     hxhost_variant_dispose(properties_);
@@ -103,8 +103,8 @@ TEST_F(Merge, SortsSessionsByTheListTheirOriginIsFoundIn) {
   NameList names;
   ResourceList resources;
   ASSERT_EQ(0, Run(names, resources));
-  const NameList matchedThenUnmatched = {Open("scope", "IviScope", "agScope"),
-                                         Open("SCOPE", "IviScope", "agScope"),
+  const NameList matchedThenUnmatched = {Open("scope", "IviScope", "orionScope"),
+                                         Open("SCOPE", "IviScope", "orionScope"),
                                          Open("dmm", "acmeDmm", "acmeDmm"),
                                          Open("both", "IviDmm", "fromIvi"),
                                          Open("loose"),
@@ -138,7 +138,7 @@ TEST_F(Merge, FiltersMatchedSessionsButNeverUnmatchedOnes) {
   const std::vector<Case> cases = {
       {std::nullopt, nullptr, {Open("loose")}, {}},
       {0x2000u, nullptr, {Open("loose")}, {{"visa1", true}}},
-      {0x1000u, "agscope", {Open("scope", "IviScope", "agScope"), Open("loose")}, {}},
+      {0x1000u, "orionscope", {Open("scope", "IviScope", "orionScope"), Open("loose")}, {}},
       {0x3000u, "ACMEDMM", {Open("dmm", "acmeDmm", "acmeDmm"), Open("loose")}, {{"visa1", true}}},
   };
   for (const Case &c : cases) {
@@ -159,7 +159,7 @@ TEST_F(Merge, OnlyTheLastSessionsReadsDecideTheRun) {
   NameList names;
   ResourceList resources;
   ASSERT_EQ(0, Run(names, resources));
-  const NameList firstRun = {Open("first", "IviScope", "agScope")};
+  const NameList firstRun = {Open("first", "IviScope", "orionScope")};
   ASSERT_EQ(firstRun, names);
 
   hxhost_sessions_clear();
