@@ -1,0 +1,72 @@
+#include "config/store_file/name_index.h"
+
+#include <stdlib.h>
+
+namespace velmora {
+namespace store {
+
+uint32_t HashName(const char *name, size_t length) {
+  uint32_t hash = 2166136261u;
+  for (size_t i = 0; i < length; ++i) {
+    hash ^= static_cast<unsigned char>(name[i]);
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+NameIndex::~NameIndex() {
+  free(slots_);
+}
+
+void NameIndex::Place(uint32_t hash, uint32_t item) {
+  uint32_t i = hash & mask_;
+  while (slots_[i].item != kEmpty && slots_[i].item != kErased) i = (i + 1) & mask_;
+  if (slots_[i].item == kEmpty) ++used_;
+  slots_[i] = {hash, item};
+  ++live_;
+}
+
+bool NameIndex::Rehash(uint32_t capacity) {
+  auto *fresh = static_cast<Slot *>(malloc(static_cast<size_t>(capacity) * sizeof(Slot)));
+  if (fresh == nullptr) return false;
+  for (uint32_t i = 0; i < capacity; ++i) fresh[i] = {0, kEmpty};
+  Slot *old = slots_;
+  const uint32_t oldCapacity = old != nullptr ? mask_ + 1 : 0;
+  slots_ = fresh;
+  mask_ = capacity - 1;
+  used_ = 0;
+  live_ = 0;
+  // Erased slots are dropped on the way.
+  for (uint32_t i = 0; i < oldCapacity; ++i) {
+    if (old[i].item != kEmpty && old[i].item != kErased) Place(old[i].hash, old[i].item);
+  }
+  free(old);
+  return true;
+}
+
+bool NameIndex::Insert(uint32_t hash, uint32_t item) {
+  // At most half full, counting erased slots, so that probes stay short and
+  // an empty slot always ends them.
+  const uint32_t capacity = slots_ != nullptr ? mask_ + 1 : 0;
+  if ((static_cast<uint64_t>(used_) + 1) * 2 > capacity) {
+    uint64_t wanted = 16;
+    while (wanted < (static_cast<uint64_t>(live_) + 1) * 4) wanted *= 2;
+    if (wanted > (uint64_t{1} << 30) || !Rehash(static_cast<uint32_t>(wanted))) return false;
+  }
+  Place(hash, item);
+  return true;
+}
+
+void NameIndex::Erase(uint32_t hash, uint32_t item) {
+  if (slots_ == nullptr) return;
+  for (uint32_t i = hash & mask_; slots_[i].item != kEmpty; i = (i + 1) & mask_) {
+    if (slots_[i].item == item) {
+      slots_[i].item = kErased;
+      --live_;
+      return;
+    }
+  }
+}
+
+}  // namespace store
+}  // namespace velmora
