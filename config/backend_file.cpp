@@ -443,12 +443,8 @@ int32_t GetRangeInteger(ObjectHandle range, int32_t property, int32_t *value) {
   return kIviIniSuccess;
 }
 
-// Instrument classes are named Ivi and a capital (IviScope, IviDmm, ...);
-// IviDriver is the class every driver has, and tells nothing about it.
 uint16_t IsDriverClassName(const char *name) {
-  if (name == nullptr || strncmp(name, "Ivi", 3) != 0) return 0;
-  if (name[3] < 'A' || name[3] > 'Z') return 0;
-  return strcmp(name, "IviDriver") != 0 ? 1 : 0;
+  return name != nullptr && store::IsInstrumentClassName(name, strlen(name)) ? 1 : 0;
 }
 
 }  // namespace velmora

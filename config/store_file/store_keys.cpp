@@ -108,5 +108,10 @@ bool ReferenceField(Kind from, Kind to, Field *field) {
   return true;
 }
 
+bool IsInstrumentClassName(const char *name, size_t length) {
+  if (length < 4 || memcmp(name, "Ivi", 3) != 0 || name[3] < 'A' || name[3] > 'Z') return false;
+  return !(length == 9 && memcmp(name, "IviDriver", 9) == 0);
+}
+
 }  // namespace store
 }  // namespace velmora

@@ -58,6 +58,10 @@ bool TargetOf(Field field, Kind *target);
 // false when they do not.
 bool ReferenceField(Kind from, Kind to, Field *field);
 
+// Whether a class entry names an instrument class: "Ivi" and a capital
+// letter (IviScope, IviDmm, ...), except IviDriver, which every driver is.
+bool IsInstrumentClassName(const char *name, size_t length);
+
 }  // namespace store
 }  // namespace velmora
 
