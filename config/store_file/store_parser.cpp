@@ -38,7 +38,9 @@ class Store::Parser {
       const char *lineFeed = static_cast<const char *>(memchr(p, '\n', end - p));
       const char *contentEnd = lineFeed != nullptr ? lineFeed : end;
       const char *next = lineFeed != nullptr ? lineFeed + 1 : end;
-      if (lineFeed != nullptr && contentEnd > p && contentEnd[-1] == '\r') --contentEnd;
+      // A carriage return ends a line only before a line feed, or as the last
+      // byte of the file (a CRLF cut short): elsewhere it is text.
+      if (contentEnd > p && contentEnd[-1] == '\r') --contentEnd;
       if (!sawLineEnd && lineFeed != nullptr) {
         s_.crlf_ = contentEnd != lineFeed;
         sawLineEnd = true;

@@ -114,14 +114,19 @@ class Store::Writer {
     return Put("\"", 1);
   }
 
-  // Ends the line written last, unless it has ended.
-  bool StartLine() { return last_ == '\n' || PutLineEnd(); }
+  // Ends the line written last, unless it has ended. A file may end in a
+  // CRLF cut short: its carriage return is completed, not doubled.
+  bool StartLine() {
+    if (lastByte_ == '\r') return Put("\n", 1);
+    return last_ == '\n' || PutLineEnd();
+  }
 
   bool PutLineEnd() { return s_.crlf_ ? Put("\r\n", 2) : Put("\n", 1); }
 
   bool Put(const char *data, size_t length) {
     if (length == 0) return true;
     if (!write_(context_, data, length)) return false;
+    lastByte_ = data[length - 1];
     // Remember the last two bytes other than carriage returns: enough to
     // tell whether the output ends a line, or a blank line.
     char found[2];
@@ -145,6 +150,7 @@ class Store::Writer {
   // The start of the file counts as following a blank line.
   char last_ = '\n';
   char beforeLast_ = '\n';
+  char lastByte_ = '\n';
 };
 
 bool Store::Render(PieceWriter write, void *context) const {

@@ -281,7 +281,8 @@ TEST(StoreRead, MissingFilesAndFoldersAreRefusedWithTheirOwnStatus) {
 TEST(StoreWrite, UneditedStoresRenderByteForByte) {
   for (const char *text :
        {kBench, "", "\xEF\xBB\xBF", "\n\n", "[Session a]", "[Session a]\r\nDriver = x\r\n\r\n; end",
-        "# only\n# comments", "[Session a]\nDescription = \"quoted\"   \n\t\n[Other]\nz=1"}) {
+        "# only\n# comments", "[Session a]\r",
+        "[Session a]\nDescription = \"quoted\"   \n\t\n[Other]\nz=1"}) {
     SCOPED_TRACE(text);
     StorePtr store = Load(text);
     EXPECT_EQ(Render(*store), text);
@@ -322,6 +323,13 @@ const EditCase kEdits[] = {
      "[Device d]\r\nResource = GPIB0::12::INSTR",
      [](Store &s) { s.SetValue(Item(s, Kind::kDevice, "d"), Field::kDescription, "Meter7"); },
      "[Device d]\r\nResource = GPIB0::12::INSTR\r\nDescription = Meter7\r\n"},
+    {"a CRLF cut short at the end of the file is completed, not doubled",
+     "[Device d]\r\nResource = GPIB0::12::INSTR\r\n\r",
+     [](Store &s) {
+       s.SetValue(Item(s, Kind::kDevice, "d"), Field::kDescription, "Meter7");
+       s.Add(Kind::kDevice, "e", nullptr);
+     },
+     "[Device d]\r\nResource = GPIB0::12::INSTR\r\nDescription = Meter7\r\n\r\n[Device e]\r\n"},
     {"removal takes the header and lines up to the last key, not what follows",
      "# a\n[Session a]\nDriver = x\n; inner\nDevice = y\n# about b\n[Session b]\n",
      [](Store &s) { s.Remove(Item(s, Kind::kSession, "a")); }, "# a\n# about b\n[Session b]\n"},
