@@ -1,17 +1,26 @@
 #include "config/store_file/name_index.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 namespace velmora {
 namespace store {
 
 uint32_t HashName(const char *name, size_t length) {
-  uint32_t hash = 2166136261u;
-  for (size_t i = 0; i < length; ++i) {
-    hash ^= static_cast<unsigned char>(name[i]);
-    hash *= 16777619u;
+  // Eight bytes at a time, each word mixed by a multiply and a shift.
+  uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t word;
+    memcpy(&word, name + i, sizeof word);
+    hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+    hash ^= hash >> 32;
   }
-  return hash;
+  uint64_t tail = 0;
+  memcpy(&tail, name + i, length - i);
+  hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
+  hash ^= hash >> 29;
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
 NameIndex::~NameIndex() {
@@ -44,13 +53,23 @@ bool NameIndex::Rehash(uint32_t capacity) {
   return true;
 }
 
+// The table is at most half full, counting erased slots, so that probes stay
+// short and an empty slot always ends them.
+bool NameIndex::Reserve(uint32_t count) {
+  const uint64_t capacity = slots_ != nullptr ? uint64_t{mask_} + 1 : 0;
+  const uint64_t needed = (uint64_t{count} + 1) * 2;
+  if (needed <= capacity) return true;
+  uint64_t wanted = 16;
+  while (wanted < needed) wanted *= 2;
+  return wanted <= (uint64_t{1} << 30) && Rehash(static_cast<uint32_t>(wanted));
+}
+
 bool NameIndex::Insert(uint32_t hash, uint32_t item) {
-  // At most half full, counting erased slots, so that probes stay short and
-  // an empty slot always ends them.
   const uint32_t capacity = slots_ != nullptr ? mask_ + 1 : 0;
-  if ((static_cast<uint64_t>(used_) + 1) * 2 > capacity) {
+  if ((uint64_t{used_} + 1) * 2 > capacity) {
+    // Grown from the live items: erased slots are dropped on the way.
     uint64_t wanted = 16;
-    while (wanted < (static_cast<uint64_t>(live_) + 1) * 4) wanted *= 2;
+    while (wanted < (uint64_t{live_} + 1) * 4) wanted *= 2;
     if (wanted > (uint64_t{1} << 30) || !Rehash(static_cast<uint32_t>(wanted))) return false;
   }
   Place(hash, item);

@@ -10,7 +10,7 @@
 namespace velmora {
 namespace store {
 
-// FNV-1a over the name's bytes: names are short, so a simple hash is enough.
+// A hash of the name's bytes.
 uint32_t HashName(const char *name, size_t length);
 
 class NameIndex {
@@ -31,6 +31,8 @@ class NameIndex {
     }
   }
 
+  // Sizes the table for `count` items, so that adding them does not rehash.
+  bool Reserve(uint32_t count);
   // Adds an item that is not in the index; false when the table cannot grow.
   bool Insert(uint32_t hash, uint32_t item);
   // Takes out an item that is in the index.

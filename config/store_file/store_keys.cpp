@@ -1,37 +1,41 @@
 #include "config/store_file/store_keys.h"
 
 #include <string.h>
-#include <strings.h>
 
 namespace velmora {
 namespace store {
 namespace {
 
+template <size_t N>
+constexpr KeySpec Key(const char (&key)[N], Field field) {
+  return {key, static_cast<uint8_t>(N - 1), field};
+}
+
 // Slot order is the order in which keys that a section lacked are written
 // when they are set.
 constexpr KeySpec kLogicalNameKeys[] = {
-    {"Description", Field::kDescription},
-    {"Session", Field::kSession},
+    Key("Description", Field::kDescription),
+    Key("Session", Field::kSession),
 };
 constexpr KeySpec kSessionKeys[] = {
-    {"Description", Field::kDescription}, {"DriverSetup", Field::kDriverSetup},
-    {"Driver", Field::kDriver},           {"Device", Field::kDevice},
-    {"Simulate", Field::kSimulate},       {"Channels", Field::kChannels},
+    Key("Description", Field::kDescription), Key("DriverSetup", Field::kDriverSetup),
+    Key("Driver", Field::kDriver),           Key("Device", Field::kDevice),
+    Key("Simulate", Field::kSimulate),       Key("Channels", Field::kChannels),
 };
 constexpr KeySpec kDriverKeys[] = {
-    {"Description", Field::kDescription},
-    {"Module", Field::kModule},
-    {"Prefix", Field::kPrefix},
-    {"Classes", Field::kClasses},
+    Key("Description", Field::kDescription),
+    Key("Module", Field::kModule),
+    Key("Prefix", Field::kPrefix),
+    Key("Classes", Field::kClasses),
 };
 constexpr KeySpec kDeviceKeys[] = {
-    {"Description", Field::kDescription},
-    {"Resource", Field::kResource},
+    Key("Description", Field::kDescription),
+    Key("Resource", Field::kResource),
 };
 
-template <size_t N>
-constexpr KindSpec Spec(const char *name, const KeySpec (&keys)[N]) {
-  return {name, keys, static_cast<int>(N)};
+template <size_t L, size_t N>
+constexpr KindSpec Spec(const char (&name)[L], const KeySpec (&keys)[N]) {
+  return {name, static_cast<uint8_t>(L - 1), keys, static_cast<int>(N)};
 }
 
 constexpr KindSpec kKinds[kKindCount] = {
@@ -43,8 +47,16 @@ constexpr KindSpec kKinds[kKindCount] = {
 
 static_assert(sizeof kSessionKeys / sizeof kSessionKeys[0] <= kMaxFields, "slots per item");
 
-bool SameWord(const char *word, size_t length, const char *known) {
-  return strlen(known) == length && strncasecmp(word, known, length) == 0;
+// Letter case aside, whether `length` bytes at `word` spell `known`, a word
+// of ASCII letters: OR-ing 0x20 lowers a capital and leaves a small letter,
+// and turns no other byte into a letter. Keys are checked on every line of a
+// store, so this stays a plain loop.
+bool SameWord(const char *word, const char *known, size_t length) {
+  if (memcmp(word, known, length) == 0) return true;  // the usual spelling
+  for (size_t i = 0; i < length; ++i) {
+    if ((word[i] | 0x20) != (known[i] | 0x20)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -55,7 +67,9 @@ const KindSpec &SpecOf(Kind kind) {
 
 bool KindFromWord(const char *word, size_t length, Kind *kind) {
   for (int k = 0; k < kKindCount; ++k) {
-    if (SameWord(word, length, kKinds[k].name)) {
+    const KindSpec &known = kKinds[k];
+    if (known.nameLength == length && (known.name[0] | 0x20) == (word[0] | 0x20) &&
+        SameWord(word, known.name, length)) {
       *kind = static_cast<Kind>(k);
       return true;
     }
@@ -65,8 +79,14 @@ bool KindFromWord(const char *word, size_t length, Kind *kind) {
 
 int SlotOfKey(Kind kind, const char *key, size_t length) {
   const KindSpec &spec = SpecOf(kind);
+  if (length == 0) return -1;
+  const char first = static_cast<char>(key[0] | 0x20);
   for (int slot = 0; slot < spec.keyCount; ++slot) {
-    if (SameWord(key, length, spec.keys[slot].key)) return slot;
+    const KeySpec &known = spec.keys[slot];
+    if (known.length == length && (known.key[0] | 0x20) == first &&
+        SameWord(key, known.key, length)) {
+      return slot;
+    }
   }
   return -1;
 }

@@ -31,11 +31,13 @@ constexpr int kMaxFields = 6;
 
 struct KeySpec {
   const char *key;  // as written
+  uint8_t length;   // of key
   Field field;
 };
 
 struct KindSpec {
   const char *name;  // as written in headers
+  uint8_t nameLength;
   const KeySpec *keys;
   int keyCount;
 };

@@ -101,12 +101,47 @@ bool Store::Keep(const char *data, size_t length, Str *kept) {
 bool Store::AppendItem(const Item &item, uint32_t *number) {
   const int k = static_cast<int>(item.kind);
   const uint32_t next = items_.size();
-  if (!items_.EnsureRoom(1) || !order_[k].EnsureRoom(1)) return false;
+  const uint32_t slots = static_cast<uint32_t>(SpecOf(item.kind).keyCount);
+  if (!items_.EnsureRoom(1) || !order_[k].EnsureRoom(1) || !fields_.EnsureRoom(slots)) {
+    return false;
+  }
   if (!index_[k].Insert(item.nameHash, next)) return false;
   items_.Append(item);
+  items_.back().firstField = fields_.size();
+  FieldValue *fields = fields_.Extend(slots);  // cannot fail: the room is there
+  memset(fields, 0, slots * sizeof *fields);
   order_[k].Append(next);
   *number = next;
   return true;
+}
+
+void Store::ReserveForText() {
+  // Every header starts with '['; so do some values. Counting them by the
+  // kind their word starts with gives each kind an upper bound, close
+  // enough for the arrays and indexes to be sized once.
+  uint32_t headers[kKindCount] = {0, 0, 0, 0};
+  const char *end = text_ + textSize_;
+  for (const char *p = text_; (p = static_cast<const char *>(memchr(p, '[', end - p))) != nullptr;
+       ++p) {
+    const char first = end - p > 2 ? static_cast<char>(p[1] | 0x20) : '\0';
+    const char second = end - p > 2 ? static_cast<char>(p[2] | 0x20) : '\0';
+    if (first == 'l') ++headers[static_cast<int>(Kind::kLogicalName)];
+    if (first == 's') ++headers[static_cast<int>(Kind::kSession)];
+    if (first == 'd' && second == 'r') ++headers[static_cast<int>(Kind::kDriver)];
+    if (first == 'd' && second == 'e') ++headers[static_cast<int>(Kind::kDevice)];
+  }
+  uint64_t items = 0, fields = 0;
+  for (int k = 0; k < kKindCount; ++k) {
+    items += headers[k];
+    fields += uint64_t{headers[k]} * static_cast<uint32_t>(SpecOf(static_cast<Kind>(k)).keyCount);
+    order_[k].Reserve(headers[k]);
+    index_[k].Reserve(headers[k]);
+  }
+  if (items <= UINT32_MAX / 32 && fields <= UINT32_MAX) {
+    items_.Reserve(static_cast<uint32_t>(items));
+    fields_.Reserve(static_cast<uint32_t>(fields));
+    pool_.Reserve(static_cast<uint32_t>(items * 24));  // names are short
+  }
 }
 
 uint32_t Store::ItemAt(Kind kind, uint32_t position) const {
@@ -116,11 +151,14 @@ uint32_t Store::ItemAt(Kind kind, uint32_t position) const {
 
 uint32_t Store::Find(Kind kind, const char *name, size_t length) const {
   if (length > UINT32_MAX) return kNoItem;
-  const uint32_t found =
-      index_[static_cast<int>(kind)].Find(HashName(name, length), [&](uint32_t number) {
-        const Str &candidate = items_[number].name;
-        return candidate.length == length && memcmp(Data(candidate), name, length) == 0;
-      });
+  return FindHashed(kind, name, length, HashName(name, length));
+}
+
+uint32_t Store::FindHashed(Kind kind, const char *name, size_t length, uint32_t hash) const {
+  const uint32_t found = index_[static_cast<int>(kind)].Find(hash, [&](uint32_t number) {
+    const Str &candidate = items_[number].name;
+    return candidate.length == length && memcmp(Data(candidate), name, length) == 0;
+  });
   return found == NameIndex::kAbsent ? kNoItem : found;
 }
 
@@ -135,7 +173,7 @@ bool Store::HasValue(uint32_t item, Field field) const {
 
 TextView Store::Value(uint32_t item, Field field) const {
   if (!HasValue(item, field)) return {text_, 0};
-  return View(items_[item].fields[SlotOf(items_[item].kind, field)].value);
+  return View(FieldOf(item, SlotOf(items_[item].kind, field)).value);
 }
 
 uint32_t Store::Target(uint32_t item, Field reference) const {
@@ -203,15 +241,24 @@ bool Store::Touch(uint32_t number) {
   return true;
 }
 
-uint32_t Store::LineLengthAround(uint32_t start, uint32_t length) const {
-  uint32_t lineStart = start;
+uint32_t Store::ValueEnd(uint32_t rawStart) const {
+  const char *start = text_ + rawStart;
+  const char *lineFeed = static_cast<const char *>(memchr(start, '\n', textSize_ - rawStart));
+  const char *end = lineFeed != nullptr ? lineFeed : text_ + textSize_;
+  if (end > start && end[-1] == '\r') --end;  // as the parser takes line ends
+  while (end > start && IsBlank(end[-1])) --end;
+  return static_cast<uint32_t>(end - text_);
+}
+
+uint32_t Store::LineLengthAround(uint32_t rawStart) const {
+  uint32_t lineStart = rawStart;
   while (lineStart > bodyStart_ && text_[lineStart - 1] != '\n') --lineStart;
-  const char *end = text_ + start + length;
-  const char *lineFeed =
-      static_cast<const char *>(memchr(end, '\n', static_cast<size_t>(text_ + textSize_ - end)));
+  const uint32_t valueEnd = ValueEnd(rawStart);
+  const char *after = text_ + valueEnd;
+  const char *lineFeed = static_cast<const char *>(memchr(after, '\n', textSize_ - valueEnd));
   const char *lineEnd = lineFeed != nullptr ? lineFeed : text_ + textSize_;
-  if (lineFeed != nullptr && lineEnd > end && lineEnd[-1] == '\r') --lineEnd;
-  return static_cast<uint32_t>(lineEnd - (text_ + lineStart)) - length;
+  if (lineEnd > after && lineEnd[-1] == '\r') --lineEnd;
+  return (rawStart - lineStart) + static_cast<uint32_t>(lineEnd - after);
 }
 
 int32_t Store::EditableSlot(uint32_t number, Field field, int *slot) const {
@@ -228,9 +275,8 @@ bool Store::Fits(uint32_t number, int slot, const char *value, size_t length) co
   // rest of its line in the file, or "Key = " on a line of its own (one byte
   // more is kept for a blank that may go before the value).
   const Item &item = items_[number];
-  const FieldValue &current = item.fields[slot];
   const size_t around = (item.inFile & (1u << slot)) != 0
-                            ? LineLengthAround(current.rawStart, current.rawLength) + 1
+                            ? LineLengthAround(FieldOf(number, slot).rawStart) + 1
                             : strlen(SpecOf(item.kind).keys[slot].key) + 3;
   return length <= kMaxLineBytes &&
          around + EncodedLength(value, length, QuoteRule::kValue) <= kMaxLineBytes;
@@ -238,14 +284,14 @@ bool Store::Fits(uint32_t number, int slot, const char *value, size_t length) co
 
 int32_t Store::Assign(uint32_t number, int slot, Str value) {
   const uint8_t bit = static_cast<uint8_t>(1u << slot);
-  const FieldValue &current = items_[number].fields[slot];
+  const FieldValue &current = FieldOf(number, slot);
   if ((items_[number].present & bit) != 0 && current.value.length == value.length &&
       memcmp(Data(current.value), Data(value), value.length) == 0) {
     return kIviIniSuccess;  // nothing changes, and the file is not rewritten for it
   }
   if (!Touch(number)) return kIviIniOutOfMemory;
+  FieldOf(number, slot).value = value;
   Item &item = items_[number];
-  item.fields[slot].value = value;
   item.present |= bit;
   item.edited |= bit;
   changed_ = true;
@@ -334,6 +380,7 @@ bool ParseBoolean(const char *text, size_t length, bool *value) {
     bool value;
   } kWords[] = {{"true", true}, {"false", false}, {"1", true},
                 {"0", false},   {"yes", true},    {"no", false}};
+  if (length == 0 || length > 5) return false;
   for (const auto &known : kWords) {
     if (strlen(known.word) == length && strncasecmp(text, known.word, length) == 0) {
       *value = known.value;

@@ -95,10 +95,12 @@ class Store {
   int32_t Save(const char *path);
 
  private:
+  // One key of one item. Where its value ends on the line is found again
+  // when it is needed (the rest of the line, blanks trimmed), so that a
+  // large store costs less memory to hold.
   struct FieldValue {
-    Str value;           // current value, decoded
-    uint32_t rawStart;   // fields with a line in the file: where the value is written
-    uint32_t rawLength;  // and how long it is there, quotes included
+    Str value;          // current value, decoded
+    uint32_t rawStart;  // keys with a line in the file: where the value is written
   };
 
   enum : uint8_t {
@@ -114,12 +116,12 @@ class Store {
     uint32_t listFirst;    // sessions: first channel entry; drivers: first class entry
     uint32_t listCount;
     uint32_t nameHash;
+    uint32_t firstField;  // into fields_: one per key of the kind, in key order
     Kind kind;
     uint8_t flags;
     uint8_t inFile;   // bit per slot: the key has a line in the file as loaded
     uint8_t present;  // bit per slot: the key has a value
     uint8_t edited;   // bit per slot: the value was set since loading
-    FieldValue fields[kMaxFields];
   };
 
   class Parser;  // store_parser.cpp
@@ -135,14 +137,28 @@ class Store {
   }
   TextView View(Str s) const { return {Data(s), s.length}; }
   int32_t Parse(ParseError *error);
+  uint32_t FindHashed(Kind kind, const char *name, size_t length, uint32_t hash) const;
   // Copies bytes into the pool; false when out of memory.
   bool Keep(const char *data, size_t length, Str *kept);
   // Registers a new item (index and order of its kind); false when out of memory.
   bool AppendItem(const Item &item, uint32_t *number);
   // Lists a section of the file among those with edits; false when out of memory.
   bool Touch(uint32_t number);
-  // The length of the line around [start, start + length), less that span.
-  uint32_t LineLengthAround(uint32_t start, uint32_t length) const;
+  FieldValue &FieldOf(uint32_t number, int slot) {
+    return fields_[items_[number].firstField + slot];
+  }
+  const FieldValue &FieldOf(uint32_t number, int slot) const {
+    return fields_[items_[number].firstField + slot];
+  }
+  // Where a value written at `rawStart` ends: the end of its line, less a
+  // line end and trailing blanks.
+  uint32_t ValueEnd(uint32_t rawStart) const;
+  // The length of the line a value written at `rawStart` stands on, less the value.
+  uint32_t LineLengthAround(uint32_t rawStart) const;
+  // Makes room for the items the text may hold, by a quick count of its
+  // headers, so that loading does not grow the arrays step by step. A hint:
+  // where the room cannot be had, the arrays grow as they fill.
+  void ReserveForText();
   uint32_t LineOf(uint32_t offset) const;
   // The slot of a field that edits may set.
   int32_t EditableSlot(uint32_t number, Field field, int *slot) const;
@@ -159,6 +175,7 @@ class Store {
   char *loadedPath_ = nullptr;
   GrowableArray<char> pool_;
   GrowableArray<Item> items_;
+  GrowableArray<FieldValue> fields_;
   GrowableArray<uint32_t> order_[kKindCount];
   NameIndex index_[kKindCount];
   GrowableArray<ChannelEntry> channelEntries_;

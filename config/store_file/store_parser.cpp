@@ -119,15 +119,19 @@ class Store::Parser {
     item.kind = kind;
     item.headerStart = Offset(lineStart);
     item.tailEnd = Offset(next);
-    if (!Decoded(quoted, name, nameLength, &item.name)) return OutOfMemory();
-    const char *kept = s_.Data(item.name);
-    const uint32_t previous = s_.Find(kind, kept, nameLength);
+    // Names are copied together into the pool, so that looking one up reads
+    // a compact block rather than lines all over the file.
+    const bool kept = quoted.escaped ? Decoded(quoted, name, nameLength, &item.name)
+                                     : s_.Keep(name, nameLength, &item.name);
+    if (!kept) return OutOfMemory();
+    const char *itemName = s_.Data(item.name);
+    item.nameHash = HashName(itemName, nameLength);
+    const uint32_t previous = s_.FindHashed(kind, itemName, nameLength, item.nameHash);
     if (previous != kNoItem) {
       return Fail(kIviIniStoreDuplicateSection,
                   "a second [%s %.*s] section; the first is on line %u", kindName,
-                  Shown(nameLength), kept, s_.HeaderLine(previous));
+                  Shown(nameLength), itemName, s_.HeaderLine(previous));
     }
-    item.nameHash = HashName(kept, nameLength);
     if (!s_.AppendItem(item, &item_)) return OutOfMemory();
     section_ = Section::kKnown;
     return kIviIniSuccess;
@@ -181,12 +185,12 @@ class Store::Parser {
                   SpecOf(kind).keys[slot].key, SpecOf(kind).name);
     }
 
-    FieldValue field = {{0, 0}, Offset(raw), static_cast<uint32_t>(rawEnd - raw)};
+    FieldValue field = {{0, 0}, Offset(raw)};
     if (!Decoded(quoted, value, valueLength, &field.value)) return OutOfMemory();
     const int32_t status = Interpret(SpecOf(kind).keys[slot].field, field.value);
     if (status != kIviIniSuccess) return status;
+    s_.FieldOf(item_, slot) = field;
     Item &item = s_.items_[item_];
-    item.fields[slot] = field;
     item.inFile |= bit;
     item.present |= bit;
     return kIviIniSuccess;
@@ -288,6 +292,7 @@ class Store::Parser {
 };
 
 int32_t Store::Parse(ParseError *error) {
+  ReserveForText();
   Parser parser(*this, error);
   return parser.Run();
 }

@@ -24,12 +24,12 @@ class Store::Writer {
     if (!write_(context_, s_.text_, s_.bodyStart_)) return false;
     uint32_t copied = s_.bodyStart_;
     for (uint32_t i = 0; i < s_.touched_.size(); ++i) {
-      if (!Section(s_.items_[s_.touched_[i]], &copied)) return false;
+      if (!Section(s_.touched_[i], &copied)) return false;
     }
     if (!Put(s_.text_ + copied, s_.textSize_ - copied)) return false;
     for (uint32_t i = 0; i < s_.added_.size(); ++i) {
-      const Item &item = s_.items_[s_.added_[i]];
-      if ((item.flags & kRemoved) == 0 && !Added(item)) return false;
+      const uint32_t number = s_.added_[i];
+      if ((s_.items_[number].flags & kRemoved) == 0 && !Added(number)) return false;
     }
     return true;
   }
@@ -37,7 +37,8 @@ class Store::Writer {
  private:
   // A section of the file with edits; everything before it that was not yet
   // written is copied first.
-  bool Section(const Item &item, uint32_t *copied) {
+  bool Section(uint32_t number, uint32_t *copied) {
+    const Item &item = s_.items_[number];
     if (!Put(s_.text_ + *copied, item.headerStart - *copied)) return false;
     *copied = item.tailEnd;
     if ((item.flags & kRemoved) != 0) return true;
@@ -48,45 +49,47 @@ class Store::Writer {
     for (int slot = 0; slot < kMaxFields; ++slot) {
       if ((item.inFile & item.edited & (1u << slot)) == 0) continue;
       int i = changed++;
-      for (; i > 0 && item.fields[slots[i - 1]].rawStart > item.fields[slot].rawStart; --i) {
+      for (; i > 0 && s_.FieldOf(number, slots[i - 1]).rawStart > s_.FieldOf(number, slot).rawStart;
+           --i) {
         slots[i] = slots[i - 1];
       }
       slots[i] = slot;
     }
     uint32_t position = item.headerStart;
     for (int i = 0; i < changed; ++i) {
-      const FieldValue &field = item.fields[slots[i]];
+      const FieldValue &field = s_.FieldOf(number, slots[i]);
       if (!Put(s_.text_ + position, field.rawStart - position)) return false;
       // "Key =" with nothing after it gets a blank before its new value.
       if (field.value.length > 0 && s_.text_[field.rawStart - 1] == '=' && !Put(" ", 1)) {
         return false;
       }
       if (!PutEncoded(s_.View(field.value), QuoteRule::kValue)) return false;
-      position = field.rawStart + field.rawLength;
+      position = s_.ValueEnd(field.rawStart);
     }
     if (!Put(s_.text_ + position, item.tailEnd - position)) return false;
 
     const unsigned lacking = item.present & item.edited & ~item.inFile;
     if (lacking == 0) return true;
     if (!StartLine()) return false;
-    return KeyLines(item, lacking);
+    return KeyLines(number, lacking);
   }
 
-  bool Added(const Item &item) {
+  bool Added(uint32_t number) {
+    const Item &item = s_.items_[number];
     if (!StartLine()) return false;
     if (!(last_ == '\n' && beforeLast_ == '\n') && !PutLineEnd()) return false;
     const char *kind = SpecOf(item.kind).name;
     return Put("[", 1) && Put(kind, strlen(kind)) && Put(" ", 1) &&
            PutEncoded(s_.View(item.name), QuoteRule::kName) && Put("]", 1) && PutLineEnd() &&
-           KeyLines(item, item.present);
+           KeyLines(number, item.present);
   }
 
   // "Key = Value" lines for the slots in `slots`, in slot order.
-  bool KeyLines(const Item &item, unsigned slots) {
-    const KindSpec &spec = SpecOf(item.kind);
+  bool KeyLines(uint32_t number, unsigned slots) {
+    const KindSpec &spec = SpecOf(s_.items_[number].kind);
     for (int slot = 0; slot < spec.keyCount; ++slot) {
       if ((slots & (1u << slot)) == 0) continue;
-      const TextView value = s_.View(item.fields[slot].value);
+      const TextView value = s_.View(s_.FieldOf(number, slot).value);
       const char *key = spec.keys[slot].key;
       if (!Put(key, strlen(key))) return false;
       if (value.length == 0 ? !Put(" =", 2)

@@ -2,8 +2,9 @@
 // --wrap for malloc, calloc and realloc, so every allocation the library
 // makes passes through the wrappers below; a case lets the first n through
 // and fails the next one, for every n until a run completes. Each run must
-// answer out of memory or succeed, never crash, and leave the file either as
-// it was or as fully saved; the sanitizer and valgrind runs check that
+// answer out of memory or succeed (an allocation that only sizes arrays ahead
+// may fail unnoticed), never crash, and leave the file either as it was or as
+// fully saved; the sanitizer and valgrind runs check that
 // nothing leaks on the way.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -148,9 +149,13 @@ TEST(FileStoreOutOfMemory, EveryFailedAllocationAnswersOutOfMemoryAndLosesNothin
       EXPECT_EQ(read(), kSaved);
       break;
     }
-    ASSERT_EQ(status, kIviIniOutOfMemory);
+    // Some allocations only size arrays ahead: without them the run succeeds.
+    ASSERT_TRUE(status == kIviIniOutOfMemory || status == kIviIniSuccess) << status;
     const std::string text = read();
     EXPECT_TRUE(text == kStore || text == kSaved) << text;
+    if (status == kIviIniSuccess) {
+      EXPECT_EQ(text, kSaved);
+    }
   }
   EXPECT_GT(runs, 20) << "the scenario allocates less than it should";
   std::filesystem::remove_all(pattern);
