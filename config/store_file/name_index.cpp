@@ -6,19 +6,36 @@
 namespace velmora {
 namespace store {
 
+namespace {
+
+uint64_t Load8(const char *p) {
+  uint64_t word;
+  memcpy(&word, p, sizeof word);
+  return word;
+}
+
+uint64_t Mix(uint64_t hash, uint64_t word) {
+  hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+  return hash ^ (hash >> 32);
+}
+
+}  // namespace
+
 uint32_t HashName(const char *name, size_t length) {
-  // Eight bytes at a time, each word mixed by a multiply and a shift.
+  // Eight bytes at a time; the last eight may overlap the ones before, which
+  // is the same for the same name.
   uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
-  size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    uint64_t word;
-    memcpy(&word, name + i, sizeof word);
-    hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
-    hash ^= hash >> 32;
+  if (length >= 8) {
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) hash = Mix(hash, Load8(name + i));
+    if (i < length) hash = Mix(hash, Load8(name + length - 8));
+  } else {
+    uint64_t word = 0;
+    for (size_t i = 0; i < length; ++i)
+      word |= uint64_t{static_cast<unsigned char>(name[i])} << (8 * i);
+    hash = Mix(hash, word);
   }
-  uint64_t tail = 0;
-  memcpy(&tail, name + i, length - i);
-  hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
+  hash *= 0xC4CEB9FE1A85EC53ull;
   hash ^= hash >> 29;
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
