@@ -59,12 +59,15 @@ class Store::Writer {
     for (int i = 0; i < changed; ++i) {
       const FieldValue &field = s_.FieldOf(number, slots[i]);
       if (!Put(s_.text_ + position, field.rawStart - position)) return false;
-      // "Key =" with nothing after it gets a blank before its new value.
-      if (field.value.length > 0 && s_.text_[field.rawStart - 1] == '=' && !Put(" ", 1)) {
+      // "Key =" with nothing after it gets a blank before its new value;
+      // "Key=old" keeps its style.
+      const uint32_t end = s_.ValueEnd(field.rawStart);
+      if (field.value.length > 0 && end == field.rawStart && s_.text_[end - 1] == '=' &&
+          !Put(" ", 1)) {
         return false;
       }
       if (!PutEncoded(s_.View(field.value), QuoteRule::kValue)) return false;
-      position = s_.ValueEnd(field.rawStart);
+      position = end;
     }
     if (!Put(s_.text_ + position, item.tailEnd - position)) return false;
 

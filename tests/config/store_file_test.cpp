@@ -309,9 +309,13 @@ const EditCase kEdits[] = {
     {"value that needs quotes is quoted", "[Session a]\nDescription = old\n",
      [](Store &s) { s.SetValue(Item(s, Kind::kSession, "a"), Field::kDescription, " \"q\" \\ "); },
      "[Session a]\nDescription = \" \\\"q\\\" \\\\ \"\n"},
-    {"empty value gets a blank before its new text", "[Session a]\nDescription =\n",
-     [](Store &s) { s.SetValue(Item(s, Kind::kSession, "a"), Field::kDescription, "now"); },
-     "[Session a]\nDescription = now\n"},
+    {"empty value gets a blank before its new text; a value right after '=' stays there",
+     "[Session a]\nDescription =\nDriverSetup=old\n",
+     [](Store &s) {
+       s.SetValue(Item(s, Kind::kSession, "a"), Field::kDescription, "now");
+       s.SetValue(Item(s, Kind::kSession, "a"), Field::kDriverSetup, "new");
+     },
+     "[Session a]\nDescription = now\nDriverSetup=new\n"},
     {"missing keys go after the section's last key, in key order",
      "[Session a]\nDriver = x\n# about b\n\n[Session b]\n",
      [](Store &s) {
