@@ -2,6 +2,7 @@
 #ifndef VELMORA_CONFIG_STRING_RETURN_H
 #define VELMORA_CONFIG_STRING_RETURN_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 namespace velmora {
@@ -13,6 +14,9 @@ namespace velmora {
 //   0 < size < L + 1:     the first size - 1 characters and a NUL, answers L + 1.
 // A null buffer is never written; the answer stays the same.
 int32_t StringReturn(const char *text, char *buffer, int32_t size);
+
+// The same for `length` bytes at `text` that need not end in a NUL.
+int32_t StringReturn(const char *text, size_t length, char *buffer, int32_t size);
 
 }  // namespace velmora
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build tree into a temporary prefix and consumes it from a tiny
 # project twice: through find_package(velmora) and through pkg-config.
-# Usage: install_test.sh <build-dir> <consumer-source-dir> <c-compiler>
+# With the file store, velmora-store is installed too and checks a store.
+# Usage: install_test.sh <build-dir> <consumer-source-dir> <c-compiler> [<store> <example-store>]
 set -euo pipefail
-build=$1 consumer=$2 cc=$3
+build=$1 consumer=$2 cc=$3 store=${4:-placeholder} example=${5:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix="$work/prefix"
@@ -18,6 +19,14 @@ for so in "$libdir/libvelmora.so.1" "$libdir/libvelmora_hx.so"; do
   fi
 done
 [ -L "$libdir/libvelmora.so" ] || { echo "libvelmora.so is not a version link"; exit 1; }
+
+tool="$prefix/bin/velmora-store"
+if [ "$store" = file ]; then
+  [ -x "$tool" ] || { echo "not installed: $tool"; exit 1; }
+  LD_LIBRARY_PATH="$libdir" "$tool" check "$example"
+elif [ -e "$tool" ]; then
+  echo "velmora-store is installed with the placeholder store"; exit 1
+fi
 
 echo "--- find_package(velmora)"
 cmake -S "$consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \

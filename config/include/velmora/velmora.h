@@ -43,10 +43,18 @@
  * open configurations and each configuration's buffers are shared
  * unprotected, so callers serialise every call into the library.
  *
- * On this platform the store back end is a placeholder whose operations all
- * fail with kIviIniBackEndFailure, so IviIni_OpenIniFile answers that status
- * after its argument checks, no handle can be opened, and every function
- * taking a handle answers kIviIniInvalidHandle (the channel functions 0).
+ * Store back ends. The library is built with one of two back ends (CMake
+ * option VELMORA_STORE):
+ * - placeholder (the default): there is no configuration store; every store
+ *   operation fails with kIviIniBackEndFailure, so IviIni_OpenIniFile answers
+ *   that status after its argument checks, no handle can be opened, and every
+ *   function taking a handle answers kIviIniInvalidHandle (the channel
+ *   functions 0).
+ * - file: the configuration is a plain text file (format in the README). The
+ *   kIviIniStore* statuses below are this back end's own; it also answers
+ *   kIviIniOutOfMemory when an allocation fails, kIviIniPathTooLong when a
+ *   default location is longer than 256 characters, and kIviIniBackEndFailure
+ *   for a store object of the wrong kind (which the library never passes).
  */
 #ifndef VELMORA_VELMORA_H
 #define VELMORA_VELMORA_H
@@ -72,7 +80,45 @@ enum {
   kIviIniNullPointer = -4,           /* a required output pointer is null */
   kIviIniPathTooLong = -6,           /* path longer than kIviIniMaxPathLength */
   kIviIniClassIndexOutOfRange = -25, /* driver class index below 1 or past the last */
-  kIviIniNoStore = -1074130400       /* 0xBFFA1220: reload of a configuration holding no store */
+  kIviIniNoStore = -1074130400,      /* 0xBFFA1220: reload of a configuration holding no store */
+
+  /* Statuses of the file back end; the placeholder raises none of them. */
+
+  /* Loading (IviIni_OpenIniFile, IviIni_ReloadConfiguration): the file is
+   * refused and nothing is opened; a reload keeps the previous content. */
+  kIviIniStoreNotFound = -1301,          /* no file at the path (or the path is empty) */
+  kIviIniStoreUnreadable = -1302,        /* the file cannot be opened or read: permissions,
+                                            a folder, an I/O error */
+  kIviIniStoreFileTooLarge = -1303,      /* the file is over 64 MiB */
+  kIviIniStoreLineTooLong = -1304,       /* a line is over 64 KiB */
+  kIviIniStoreNulByte = -1305,           /* the file holds a NUL byte */
+  kIviIniStoreBadLine = -1306,           /* a line is neither blank, a comment, a [Kind Name]
+                                            header nor Key = Value (or its key is empty) */
+  kIviIniStoreKeyOutsideSection = -1307, /* a Key = Value line before the first header */
+  kIviIniStoreBadHeader = -1308,         /* a header without its ']', with text after it, or
+                                            of a known kind without a name */
+  kIviIniStoreBadQuoting = -1309,        /* an unterminated quote, an escape other than \"
+                                            and \\, or text after the closing quote */
+  kIviIniStoreDuplicateSection = -1310,  /* a second section of the same known kind and name */
+  kIviIniStoreDuplicateKey = -1311,      /* a known key twice in one section */
+  kIviIniStoreBadChannels = -1312,       /* a Channels value that does not parse */
+  kIviIniStoreBadSimulate = -1313,       /* a Simulate value other than true/false, 1/0, yes/no */
+
+  /* Operations on an open store. */
+  kIviIniStoreNoSuchItem = -1320,     /* no item of that name, or an index past the last */
+  kIviIniStoreItemExists = -1321,     /* adding a name that is already in use */
+  kIviIniStoreBadName = -1322,        /* adding an empty name, one with a line feed, or one
+                                         whose header would be a line over 64 KiB */
+  kIviIniStoreBadValue = -1323,       /* a value with a line feed, or whose line would be
+                                         over 64 KiB */
+  kIviIniStoreNoSuchProperty = -1324, /* a property this kind of item does not have */
+
+  /* Saving (IviIni_CloseIniFile with save): the old file is left intact, no
+   * temporary file is left behind, and the configuration stays open. */
+  kIviIniStoreCannotCreateTemporary = -1330, /* no temporary file could be made in the
+                                                file's folder (not writable, full) */
+  kIviIniStoreWriteFailed = -1331,           /* writing or flushing the temporary failed */
+  kIviIniStoreReplaceFailed = -1332          /* the temporary could not replace the file */
 };
 
 enum {

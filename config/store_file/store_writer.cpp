@@ -1,0 +1,186 @@
+// Writing a store back: the file's bytes as they were loaded, except for the
+// edits. A changed value is rewritten where it stands on its line; a key a
+// section lacked goes on a new line after the section's last key line; a
+// removed section loses its header and the lines up to its last key line;
+// added sections come at the end, each after a blank line. Lines written anew
+// end like the file's first line.
+#include <string.h>
+
+#include "config/store_file/file_access.h"
+#include "config/store_file/store_model.h"
+#include "config/store_file/value_quoting.h"
+#include "velmora/velmora.h"
+
+namespace velmora {
+namespace store {
+
+class Store::Writer {
+ public:
+  Writer(const Store &store, PieceWriter write, void *context)
+      : s_(store), write_(write), context_(context) {}
+
+  bool Run() {
+    // The byte-order mark goes first and does not count as a line's text.
+    if (!write_(context_, s_.text_, s_.bodyStart_)) return false;
+    uint32_t copied = s_.bodyStart_;
+    for (uint32_t i = 0; i < s_.touched_.size(); ++i) {
+      if (!Section(s_.touched_[i], &copied)) return false;
+    }
+    if (!Put(s_.text_ + copied, s_.textSize_ - copied)) return false;
+    for (uint32_t i = 0; i < s_.added_.size(); ++i) {
+      const uint32_t number = s_.added_[i];
+      if ((s_.items_[number].flags & kRemoved) == 0 && !Added(number)) return false;
+    }
+    return true;
+  }
+
+ private:
+  // A section of the file with edits; everything before it that was not yet
+  // written is copied first.
+  bool Section(uint32_t number, uint32_t *copied) {
+    const Item &item = s_.items_[number];
+    if (!Put(s_.text_ + *copied, item.headerStart - *copied)) return false;
+    *copied = item.tailEnd;
+    if ((item.flags & kRemoved) != 0) return true;
+
+    // Changed values of lines in the file, in the order they stand.
+    int slots[kMaxFields];
+    int changed = 0;
+    for (int slot = 0; slot < kMaxFields; ++slot) {
+      if ((item.inFile & item.edited & (1u << slot)) == 0) continue;
+      int i = changed++;
+      for (; i > 0 && s_.FieldOf(number, slots[i - 1]).rawStart > s_.FieldOf(number, slot).rawStart;
+           --i) {
+        slots[i] = slots[i - 1];
+      }
+      slots[i] = slot;
+    }
+    uint32_t position = item.headerStart;
+    for (int i = 0; i < changed; ++i) {
+      const FieldValue &field = s_.FieldOf(number, slots[i]);
+      if (!Put(s_.text_ + position, field.rawStart - position)) return false;
+      // "Key =" with nothing after it gets a blank before its new value;
+      // "Key=old" keeps its style.
+      const uint32_t end = s_.ValueEnd(field.rawStart);
+      if (field.value.length > 0 && end == field.rawStart && s_.text_[end - 1] == '=' &&
+          !Put(" ", 1)) {
+        return false;
+      }
+      if (!PutEncoded(s_.View(field.value), QuoteRule::kValue)) return false;
+      position = end;
+    }
+    if (!Put(s_.text_ + position, item.tailEnd - position)) return false;
+
+    const unsigned lacking = item.present & item.edited & ~item.inFile;
+    if (lacking == 0) return true;
+    if (!StartLine()) return false;
+    return KeyLines(number, lacking);
+  }
+
+  bool Added(uint32_t number) {
+    const Item &item = s_.items_[number];
+    if (!StartLine()) return false;
+    if (!(last_ == '\n' && beforeLast_ == '\n') && !PutLineEnd()) return false;
+    const char *kind = SpecOf(item.kind).name;
+    return Put("[", 1) && Put(kind, strlen(kind)) && Put(" ", 1) &&
+           PutEncoded(s_.View(item.name), QuoteRule::kName) && Put("]", 1) && PutLineEnd() &&
+           KeyLines(number, item.present);
+  }
+
+  // "Key = Value" lines for the slots in `slots`, in slot order.
+  bool KeyLines(uint32_t number, unsigned slots) {
+    const KindSpec &spec = SpecOf(s_.items_[number].kind);
+    for (int slot = 0; slot < spec.keyCount; ++slot) {
+      if ((slots & (1u << slot)) == 0) continue;
+      const TextView value = s_.View(s_.FieldOf(number, slot).value);
+      const char *key = spec.keys[slot].key;
+      if (!Put(key, strlen(key))) return false;
+      if (value.length == 0 ? !Put(" =", 2)
+                            : !(Put(" = ", 3) && PutEncoded(value, QuoteRule::kValue))) {
+        return false;
+      }
+      if (!PutLineEnd()) return false;
+    }
+    return true;
+  }
+
+  bool PutEncoded(TextView text, QuoteRule rule) {
+    if (!NeedsQuotes(text.data, text.length, rule)) return Put(text.data, text.length);
+    if (!Put("\"", 1)) return false;
+    const char *p = text.data;
+    const char *end = text.data + text.length;
+    while (p < end) {
+      const char *special = p;
+      while (special < end && *special != '"' && *special != '\\') ++special;
+      if (!Put(p, static_cast<size_t>(special - p))) return false;
+      if (special == end) break;
+      if (!Put("\\", 1) || !Put(special, 1)) return false;
+      p = special + 1;
+    }
+    return Put("\"", 1);
+  }
+
+  // Ends the line written last, unless it has ended. A file may end in a
+  // CRLF cut short: its carriage return is completed, not doubled.
+  bool StartLine() {
+    if (lastByte_ == '\r') return Put("\n", 1);
+    return last_ == '\n' || PutLineEnd();
+  }
+
+  bool PutLineEnd() { return s_.crlf_ ? Put("\r\n", 2) : Put("\n", 1); }
+
+  bool Put(const char *data, size_t length) {
+    if (length == 0) return true;
+    if (!write_(context_, data, length)) return false;
+    lastByte_ = data[length - 1];
+    // Remember the last two bytes other than carriage returns: enough to
+    // tell whether the output ends a line, or a blank line.
+    char found[2];
+    int count = 0;
+    for (size_t i = length; i > 0 && count < 2; --i) {
+      if (data[i - 1] != '\r') found[count++] = data[i - 1];
+    }
+    if (count == 2) {
+      last_ = found[0];
+      beforeLast_ = found[1];
+    } else if (count == 1) {
+      beforeLast_ = last_;
+      last_ = found[0];
+    }
+    return true;
+  }
+
+  const Store &s_;
+  PieceWriter write_;
+  void *context_;
+  // The start of the file counts as following a blank line.
+  char last_ = '\n';
+  char beforeLast_ = '\n';
+  char lastByte_ = '\n';
+};
+
+bool Store::Render(PieceWriter write, void *context) const {
+  if (!loaded_) return false;
+  Writer writer(*this, write, context);
+  return writer.Run();
+}
+
+int32_t Store::Save(const char *path) {
+  if (!loaded_) return kIviIniBackEndFailure;
+  if (path == nullptr || path[0] == '\0') return kIviIniStoreCannotCreateTemporary;
+  // Saving what has not changed to where it came from leaves the file alone,
+  // modification time included.
+  const bool sameFile = strcmp(path, loadedPath_ != nullptr ? loadedPath_ : "") == 0;
+  if (!changed_ && sameFile) return kIviIniSuccess;
+  const int32_t status = ReplaceFileAtomically(
+      path,
+      [](const void *store, PieceWriter write, void *context) {
+        return static_cast<const Store *>(store)->Render(write, context);
+      },
+      this);
+  if (status == kIviIniSuccess && sameFile) changed_ = false;
+  return status;
+}
+
+}  // namespace store
+}  // namespace velmora

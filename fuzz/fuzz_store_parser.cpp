@@ -1,0 +1,192 @@
+// Fuzzes the file store's parser and writer. For any input, loading either
+// refuses it with one of the store's statuses and a line within the input,
+// or gives a store that
+//  1. writes back exactly the input while nothing is edited, and
+//  2. after edits chosen from the input (every editable value set anew,
+//     often to text that must be quoted or is refused, one item of each kind
+//     removed, items added under names taken from the input) writes a text
+//     that loads into the same items, values, references, channels and
+//     classes as the edited store holds.
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "config/store_file/store_model.h"
+#include "velmora/velmora.h"
+
+namespace {
+
+using velmora::store::Field;
+using velmora::store::Kind;
+using velmora::store::kKindCount;
+using velmora::store::kNoItem;
+using velmora::store::ParseError;
+using velmora::store::Store;
+using velmora::store::TextView;
+
+void Check(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+std::string Text(TextView view) {
+  return std::string(view.data, view.length);
+}
+
+constexpr Field kFields[] = {Field::kDescription, Field::kDriverSetup, Field::kModule,
+                             Field::kPrefix,      Field::kResource,    Field::kSession,
+                             Field::kDriver,      Field::kDevice,      Field::kSimulate,
+                             Field::kChannels,    Field::kClasses};
+
+// Everything a store holds that a caller can see, in order.
+struct ItemView {
+  std::string name;
+  std::map<int, std::string> values;   // present fields only
+  std::map<int, std::string> targets;  // reference fields: the name of the item found, if any
+  std::vector<std::string> channels;   // "name[low..high|...]"
+  std::vector<std::string> classes;
+  bool operator==(const ItemView &other) const {
+    return name == other.name && values == other.values && targets == other.targets &&
+           channels == other.channels && classes == other.classes;
+  }
+};
+
+std::vector<ItemView> Snapshot(const Store &store, Kind kind) {
+  std::vector<ItemView> items;
+  for (uint32_t i = 0; i < store.Count(kind); ++i) {
+    const uint32_t item = store.ItemAt(kind, i);
+    ItemView view;
+    view.name = Text(store.Name(item));
+    for (Field field : kFields) {
+      if (!store.HasValue(item, field)) continue;
+      view.values[static_cast<int>(field)] = Text(store.Value(item, field));
+      const uint32_t target = store.Target(item, field);
+      if (target != kNoItem) view.targets[static_cast<int>(field)] = Text(store.Name(target));
+    }
+    for (uint32_t e = 0; e < store.ChannelEntryCount(item); ++e) {
+      std::string entry = Text(store.ChannelEntryName(item, e)) + "[";
+      for (uint32_t r = 0; r < store.RangeCount(item, e); ++r) {
+        const auto range = store.RangeAt(item, e, r);
+        entry += std::to_string(range.low) + ".." + std::to_string(range.high) + "|";
+      }
+      view.channels.push_back(entry);
+    }
+    for (uint32_t c = 0; c < store.ClassCount(item); ++c) {
+      view.classes.push_back(Text(store.ClassAt(item, c)));
+    }
+    items.push_back(view);
+  }
+  return items;
+}
+
+std::string Render(const Store &store) {
+  std::string out;
+  Check(store.Render(
+      [](void *context, const char *data, size_t length) {
+        static_cast<std::string *>(context)->append(data, length);
+        return true;
+      },
+      &out));
+  return out;
+}
+
+// Picks from the input, over and over, so that edits depend on it.
+class Choices {
+ public:
+  Choices(const uint8_t *data, size_t size) : data_(data), size_(size) {}
+  uint32_t Next() {
+    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull +
+             (size_ > 0 ? data_[position_++ % size_] : 0);
+    return static_cast<uint32_t>(state_ >> 33);
+  }
+  // A piece of the input, up to its first NUL: any byte but NUL may appear.
+  std::string Piece() {
+    if (size_ == 0) return "";
+    const size_t start = Next() % size_;
+    const size_t length = Next() % 24;
+    std::string piece(reinterpret_cast<const char *>(data_) + start,
+                      start + length <= size_ ? length : size_ - start);
+    return piece.substr(0, piece.find('\0'));
+  }
+  // A value that often needs quoting.
+  std::string Value() {
+    static const char *const kShapes[] = {"", " ", "\t", "\"", "\\", "\r", "]", "x"};
+    return kShapes[Next() % 8] + Piece() + kShapes[Next() % 8];
+  }
+
+ private:
+  const uint8_t *data_;
+  size_t size_;
+  size_t position_ = 0;
+  uint64_t state_ = 0x9E3779B97F4A7C15ull;
+};
+
+void Edit(Store &store, Choices &choices) {
+  for (int k = 0; k < kKindCount; ++k) {
+    const Kind kind = static_cast<Kind>(k);
+    for (uint32_t i = 0; i < store.Count(kind); ++i) {
+      const uint32_t item = store.ItemAt(kind, i);
+      for (Field field : kFields) {
+        Kind target;
+        const std::string value =
+            field == Field::kSimulate ? (choices.Next() % 2 ? "true" : "no") : choices.Value();
+        if (velmora::store::TargetOf(field, &target) && store.Count(target) > 0 &&
+            choices.Next() % 2 == 0) {
+          store.SetReference(item, field,
+                             store.ItemAt(target, choices.Next() % store.Count(target)));
+        } else {
+          const int32_t status = store.SetValue(item, field, value.c_str());
+          Check(status == kIviIniSuccess || status == kIviIniStoreBadValue ||
+                status == kIviIniStoreNoSuchProperty);
+          // A refused value is one that cannot be written as a line.
+          if (status == kIviIniStoreBadValue) Check(value.find('\n') != std::string::npos);
+        }
+      }
+    }
+    if (store.Count(kind) > 0) {
+      Check(store.Remove(store.ItemAt(kind, choices.Next() % store.Count(kind))) == kIviIniSuccess);
+    }
+    uint32_t added = kNoItem;
+    const std::string name = choices.Value();
+    const int32_t status = store.Add(kind, name.c_str(), &added);
+    Check(status == kIviIniSuccess || status == kIviIniStoreBadName ||
+          status == kIviIniStoreItemExists);
+    if (status == kIviIniSuccess)
+      store.SetValue(added, Field::kDescription, choices.Value().c_str());
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  Store *store = Store::Create();
+  Check(store != nullptr);
+  ParseError error{};
+  const int32_t status = store->LoadText(reinterpret_cast<const char *>(data), size, &error);
+  if (status != kIviIniSuccess) {
+    Check(status <= kIviIniStoreNotFound && status >= kIviIniStoreBadSimulate);
+    Check(error.status == status && error.line >= 1 && error.message[0] != '\0');
+    Check(error.line <= 1 + static_cast<uint32_t>(std::count(data, data + size, '\n')));
+    Store::Destroy(store);
+    return 0;
+  }
+  Check(Render(*store) == std::string(reinterpret_cast<const char *>(data), size));
+
+  Choices choices(data, size);
+  Edit(*store, choices);
+  const std::string written = Render(*store);
+  Store *again = Store::Create();
+  Check(again != nullptr);
+  Check(again->LoadText(written.data(), written.size(), &error) == kIviIniSuccess);
+  for (int k = 0; k < kKindCount; ++k) {
+    Check(Snapshot(*store, static_cast<Kind>(k)) == Snapshot(*again, static_cast<Kind>(k)));
+  }
+  Check(Render(*again) == written);
+  Store::Destroy(again);
+  Store::Destroy(store);
+  return 0;
+}
