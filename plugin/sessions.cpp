@@ -9,7 +9,6 @@
 #include "plugin/host_data.h"
 #include "plugin/immortal.h"
 #include "plugin/master_lists.h"
-#include "plugin/names.h"
 #include "plugin/status.h"
 #include "support/trace.h"
 
