@@ -1,10 +1,12 @@
-# Runs one program of the file store and checks what it did.
+# Runs one of the project's programs as a test (ctest -P script) and checks
+# what it did: hxhost's golden outputs, velmora-store and the store example.
 #   PROGRAM        the program
 #   ARGS           its arguments, joined with '^'
-#   WORKDIR        where it runs
+#   WORKDIR        where it runs (optional)
 #   EXPECT_EXIT    the exit status it must end with
 #   EXPECTED       file that standard output must equal (optional)
 #   EXPECT_ERROR   regular expression that standard error must match (optional)
+#   ONE_ERROR_LINE with EXPECT_ERROR: standard error is exactly one line
 #   COPY           "from^to": a file copied before the run (optional)
 #   EXPECTED_FILE  "file^expected": a file that must equal another after the run (optional)
 string(REPLACE "^" ";" args "${ARGS}")
@@ -13,6 +15,9 @@ if(DEFINED COPY)
   list(GET copy 0 from)
   list(GET copy 1 to)
   configure_file("${from}" "${to}" COPYONLY)
+endif()
+if(NOT DEFINED WORKDIR)
+  set(WORKDIR ".")
 endif()
 execute_process(COMMAND "${PROGRAM}" ${args} WORKING_DIRECTORY "${WORKDIR}"
   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc TIMEOUT 60)
@@ -27,6 +32,13 @@ if(DEFINED EXPECTED)
 endif()
 if(DEFINED EXPECT_ERROR AND NOT err MATCHES "${EXPECT_ERROR}")
   message(FATAL_ERROR "standard error does not match '${EXPECT_ERROR}':\n${err}")
+endif()
+if(ONE_ERROR_LINE)
+  string(REGEX MATCHALL "\n" lines "${err}")
+  list(LENGTH lines count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "expected one error line, got ${count}:\n${err}")
+  endif()
 endif()
 if(DEFINED EXPECTED_FILE)
   string(REPLACE "^" ";" pair "${EXPECTED_FILE}")
