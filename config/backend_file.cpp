@@ -77,6 +77,46 @@ int32_t ItemStatus(const Handle *handle) {
   return handle->store->IsLive(handle->item) ? kIviIniSuccess : kIviIniStoreNoSuchItem;
 }
 
+// The three collections inside an item: a driver's class entries, a
+// session's channel entries, and one channel entry's ranges. They are
+// counted and walked the same way; only what they count differs.
+uint32_t MemberCount(const Handle &collection) {
+  switch (collection.type) {
+    case HandleType::kClasses:
+      return collection.store->ClassCount(collection.item);
+    case HandleType::kChannelEntries:
+      return collection.store->ChannelEntryCount(collection.item);
+    case HandleType::kRanges:
+      return collection.store->RangeCount(collection.item, collection.entry);
+    default:
+      return 0;
+  }
+}
+
+int32_t CountMembers(ObjectHandle object, HandleType type, int32_t *count) {
+  const Handle *c = Use(object, type);
+  const int32_t status = ItemStatus(c);
+  if (status != kIviIniSuccess) return status;
+  if (count == nullptr) return kIviIniBackEndFailure;
+  *count = static_cast<int32_t>(MemberCount(*c));
+  return kIviIniSuccess;
+}
+
+// A handle of the index-th member (from 1) of such a collection.
+int32_t MemberByIndex(ObjectHandle object, HandleType type, HandleType memberType, int32_t index,
+                      ObjectHandle *member) {
+  const Handle *c = Use(object, type);
+  const int32_t status = ItemStatus(c);
+  if (status != kIviIniSuccess) return status;
+  if (index < 1 || static_cast<uint32_t>(index) > MemberCount(*c)) return kIviIniStoreNoSuchItem;
+  Handle contents = *c;
+  contents.type = memberType;
+  // A range is a member of one channel entry; the others of their item.
+  (type == HandleType::kRanges ? contents.range : contents.entry) =
+      static_cast<uint32_t>(index - 1);
+  return Hand(contents, member);
+}
+
 int32_t Answer(TextView text, int32_t size, char *buffer) {
   return StringReturn(text.data, text.length, buffer, size);
 }
@@ -231,24 +271,11 @@ int32_t ClassGetCollection(void *owner, ObjectHandle *collection) {
 }
 
 int32_t ClassGetCount(ObjectHandle collection, int32_t *count) {
-  const Handle *c = Use(collection, HandleType::kClasses);
-  const int32_t status = ItemStatus(c);
-  if (status != kIviIniSuccess) return status;
-  if (count == nullptr) return kIviIniBackEndFailure;
-  *count = static_cast<int32_t>(c->store->ClassCount(c->item));
-  return kIviIniSuccess;
+  return CountMembers(collection, HandleType::kClasses, count);
 }
 
 int32_t ClassGetItemByIndex(ObjectHandle collection, int32_t index, ObjectHandle *entry) {
-  const Handle *c = Use(collection, HandleType::kClasses);
-  const int32_t status = ItemStatus(c);
-  if (status != kIviIniSuccess) return status;
-  if (index < 1 || static_cast<uint32_t>(index) > c->store->ClassCount(c->item)) {
-    return kIviIniStoreNoSuchItem;
-  }
-  return Hand({0, HandleType::kClassEntry, c->store, Kind::kDriver, c->item,
-               static_cast<uint32_t>(index - 1), 0},
-              entry);
+  return MemberByIndex(collection, HandleType::kClasses, HandleType::kClassEntry, index, entry);
 }
 
 int32_t ClassGetString(ObjectHandle entry, int32_t property, int32_t size, char *buffer) {
@@ -371,24 +398,12 @@ int32_t GetChannelEntries(ObjectHandle session, ObjectHandle *entries) {
 }
 
 int32_t CountChannelEntries(ObjectHandle entries, int32_t *count) {
-  const Handle *c = Use(entries, HandleType::kChannelEntries);
-  const int32_t status = ItemStatus(c);
-  if (status != kIviIniSuccess) return status;
-  if (count == nullptr) return kIviIniBackEndFailure;
-  *count = static_cast<int32_t>(c->store->ChannelEntryCount(c->item));
-  return kIviIniSuccess;
+  return CountMembers(entries, HandleType::kChannelEntries, count);
 }
 
 int32_t GetChannelEntry(ObjectHandle entries, int32_t index, ObjectHandle *entry) {
-  const Handle *c = Use(entries, HandleType::kChannelEntries);
-  const int32_t status = ItemStatus(c);
-  if (status != kIviIniSuccess) return status;
-  if (index < 1 || static_cast<uint32_t>(index) > c->store->ChannelEntryCount(c->item)) {
-    return kIviIniStoreNoSuchItem;
-  }
-  return Hand({0, HandleType::kChannelEntry, c->store, Kind::kSession, c->item,
-               static_cast<uint32_t>(index - 1), 0},
-              entry);
+  return MemberByIndex(entries, HandleType::kChannelEntries, HandleType::kChannelEntry, index,
+                       entry);
 }
 
 int32_t GetEntryString(ObjectHandle entry, int32_t property, int32_t capacity, char *buffer) {
@@ -407,24 +422,11 @@ int32_t GetEntryRanges(ObjectHandle entry, ObjectHandle *ranges) {
 }
 
 int32_t CountRanges(ObjectHandle ranges, int32_t *count) {
-  const Handle *r = Use(ranges, HandleType::kRanges);
-  const int32_t status = ItemStatus(r);
-  if (status != kIviIniSuccess) return status;
-  if (count == nullptr) return kIviIniBackEndFailure;
-  *count = static_cast<int32_t>(r->store->RangeCount(r->item, r->entry));
-  return kIviIniSuccess;
+  return CountMembers(ranges, HandleType::kRanges, count);
 }
 
 int32_t GetRange(ObjectHandle ranges, int32_t index, ObjectHandle *range) {
-  const Handle *r = Use(ranges, HandleType::kRanges);
-  const int32_t status = ItemStatus(r);
-  if (status != kIviIniSuccess) return status;
-  if (index < 1 || static_cast<uint32_t>(index) > r->store->RangeCount(r->item, r->entry)) {
-    return kIviIniStoreNoSuchItem;
-  }
-  return Hand({0, HandleType::kRange, r->store, Kind::kSession, r->item, r->entry,
-               static_cast<uint32_t>(index - 1)},
-              range);
+  return MemberByIndex(ranges, HandleType::kRanges, HandleType::kRange, index, range);
 }
 
 int32_t GetRangeInteger(ObjectHandle range, int32_t property, int32_t *value) {
