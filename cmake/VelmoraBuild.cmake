@@ -8,6 +8,16 @@ target_compile_options(velmora_warnings INTERFACE
   -Wformat=2 -Wundef -Wcast-qual
   $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor -Woverloaded-virtual>
   $<$<BOOL:${VELMORA_WERROR}>:-Werror>)
+# Clang's thread-safety analysis holds the plug-in's lock annotations
+# (plugin/thread_annotations.h) to the code.
+option(VELMORA_THREAD_SAFETY_ANALYSIS "Check lock annotations (Clang only)" OFF)
+if(VELMORA_THREAD_SAFETY_ANALYSIS)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VELMORA_THREAD_SAFETY_ANALYSIS needs Clang")
+  endif()
+  target_compile_options(velmora_warnings INTERFACE
+    $<$<COMPILE_LANGUAGE:CXX>:-Wthread-safety>)
+endif()
 
 if(VELMORA_SANITIZE)
   string(REPLACE "," ";" _velmora_sanitizers "${VELMORA_SANITIZE}")

@@ -4,30 +4,36 @@
 //
 // Threads: host threads (the IviIni_* exports, the request, ReleasingAppRef)
 // and the worker threads all read this state. Every slot and the two handles
-// are atomics, so a reader sees either null or a complete value. Binding the
-// discovery library and anything that opens, closes or uses the discovery
-// session runs under the session lock, so the library is never loaded twice
-// and no session is used while another thread closes it. The configuration
-// handle is used and closed under the configuration lock.
+// are atomics, so a reader sees either null or a complete value. Each outside
+// resource has a gate (release_gate.h):
+// - sessionGate: binding the discovery library and every open, close and use
+//   of the discovery session, so that the library is never loaded twice and
+//   no session is used while another thread closes it;
+// - configGate: binding the configuration library, filling its slots, and
+//   every call into it, since that library takes no locks of its own and its
+//   callers must serialise. Whoever holds it sees the configuration slots
+//   all filled or all empty.
 //
-// Opening a discovery session can take seconds, and the host's UI thread
-// must never wait for that: the entries the host calls on its UI path
-// (GetIOControlNames, ReleasingAppRef) only ever try the session lock, and a
-// release that finds it taken is carried out by its holder on the way out.
+// Opening a discovery session, or loading a large store, can take seconds,
+// and the host's UI thread must never wait for another thread doing that:
+// the entries the host calls on its UI path (GetIOControlNames,
+// ReleasingAppRef) only ever try a gate, and a release that finds one taken
+// is carried out by its holder on the way out.
 #ifndef VELMORA_PLUGIN_BINDINGS_H
 #define VELMORA_PLUGIN_BINDINGS_H
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
 #include "plugin/host_api.h"
 #include "plugin/modinst_api.h"
+#include "plugin/release_gate.h"
+#include "plugin/thread_annotations.h"
 
 namespace hx {
 
-// Answer of BindModInstLibrary when the library or one of its entries cannot
-// be bound.
+// Answer of BindModInstLibrary and EnsureConfigLibrary when the library or
+// one of its entries cannot be bound.
 constexpr int32_t kBindFailed = -1;
 // dlopen mode of the discovery library: RTLD_NOW | RTLD_GLOBAL.
 constexpr int32_t kModInstLoadMode = 258;
@@ -69,6 +75,9 @@ using RequestHookFn = int32_t (*)(uint32_t appContext, ConstPStr ioClass, void *
 using RequestFallbackFn = void (*)();
 using ReleaseHookFn = int32_t (*)();
 
+extern ReleaseGate sessionGate;
+extern ReleaseGate configGate;
+
 struct EntrySlots {
   // Discovery library, filled by BindModInstLibrary.
   EntrySlot<qxModInst_OpenInstalledDevicesSession_t> qxModInst_OpenInstalledDevicesSession;
@@ -78,19 +87,19 @@ struct EntrySlots {
       qxModInst_GetInstalledDeviceAttributeViInt32;
   EntrySlot<qxModInst_CloseInstalledDevicesSession_t> qxModInst_CloseInstalledDevicesSession;
   EntrySlot<qxModInst_IsConfigurationCurrent_t> qxModInst_IsConfigurationCurrent;
-  // Configuration library.
-  EntrySlot<CfgOpenIniFileFn> cfgOpenIniFile;
-  EntrySlot<CfgConfigurationChangedFn> cfgConfigurationChanged;
-  EntrySlot<CfgReloadConfigurationFn> cfgReloadConfiguration;
-  EntrySlot<CfgCloseIniFileFn> cfgCloseIniFile;
-  EntrySlot<CfgGetNumberOfLogicalNamesFn> cfgGetNumberOfLogicalNames;
-  EntrySlot<CfgGetNthLogicalNameFn> cfgGetNthLogicalName;
-  EntrySlot<CfgGetTextByNameFn> cfgGetLogicalNameVI;
-  EntrySlot<CfgGetTextByNameFn> cfgGetVIDriver;
-  EntrySlot<CfgGetTextByNameFn> cfgGetDriverClass;
-  EntrySlot<CfgGetDriverClassCountFn> cfgGetDriverClassCount;
-  EntrySlot<CfgGetDriverClassByIndexFn> cfgGetDriverClassByIndex;
-  EntrySlot<CfgGetTextByNameFn> cfgGetDriverPrefix;
+  // Configuration library: filled, and called through, under configGate.
+  EntrySlot<CfgOpenIniFileFn> cfgOpenIniFile GUARDED_BY(configGate);
+  EntrySlot<CfgConfigurationChangedFn> cfgConfigurationChanged GUARDED_BY(configGate);
+  EntrySlot<CfgReloadConfigurationFn> cfgReloadConfiguration GUARDED_BY(configGate);
+  EntrySlot<CfgCloseIniFileFn> cfgCloseIniFile GUARDED_BY(configGate);
+  EntrySlot<CfgGetNumberOfLogicalNamesFn> cfgGetNumberOfLogicalNames GUARDED_BY(configGate);
+  EntrySlot<CfgGetNthLogicalNameFn> cfgGetNthLogicalName GUARDED_BY(configGate);
+  EntrySlot<CfgGetTextByNameFn> cfgGetLogicalNameVI GUARDED_BY(configGate);
+  EntrySlot<CfgGetTextByNameFn> cfgGetVIDriver GUARDED_BY(configGate);
+  EntrySlot<CfgGetTextByNameFn> cfgGetDriverClass GUARDED_BY(configGate);
+  EntrySlot<CfgGetDriverClassCountFn> cfgGetDriverClassCount GUARDED_BY(configGate);
+  EntrySlot<CfgGetDriverClassByIndexFn> cfgGetDriverClassByIndex GUARDED_BY(configGate);
+  EntrySlot<CfgGetTextByNameFn> cfgGetDriverPrefix GUARDED_BY(configGate);
   // VISA library.
   EntrySlot<VisaGetNumberOfVisaNamesFn> visaGetNumberOfVisaNames;
   EntrySlot<VisaGetNextVisaNameFn> visaGetNextVisaName;
@@ -105,88 +114,57 @@ struct EntrySlots {
 // The process-wide slots; all null at load, never freed.
 extern EntrySlots slots;
 
-// The open installed-devices session (0: none). Only code holding the session
-// lock changes it; anyone may read it.
+// What a worker run was decided before: one ticket per gate (release_gate.h).
+struct ReleaseTickets {
+  ReleaseGate::Ticket session = 0;
+  ReleaseGate::Ticket config = 0;
+};
+// For a run decided by looking at what it will use: taken before looking.
+ReleaseTickets TicketsBeforeLooking();
+// For the one-time binding, decided without looking: releases asked so far
+// do not overtake it.
+ReleaseTickets TicketsNow();
+
+// The open installed-devices session (0: none). Only the holder of
+// sessionGate changes it; anyone may read it.
 int32_t GetModInstSession();
-void SetModInstSession(int32_t session);
+void SetModInstSession(int32_t session) REQUIRES(sessionGate);
 
 // The configuration library's handle (null: none), as cfgOpenIniFile handed
 // it out to the loader worker or the IVI list builder.
-void *GetConfigHandle();
-void SetConfigHandle(void *handle);
-
-// Holding a SessionLock is the right to bind the discovery library and to
-// open, close or use the discovery session. Functions that need it take a
-// reference as proof.
-//
-// Whoever holds the lock also carries out the releases asked for
-// (ReleaseModInstSession): when it takes the lock and again before it lets
-// go, so that a session opened while a release was pending is closed at the
-// end of that hold, and the session is never left open behind a release.
-class SessionLock {
- public:
-  // Waits for the lock: for the IviIni_* exports and the workers, whose
-  // calls into the discovery library are synchronous by nature.
-  SessionLock();
-  // Takes the lock only if it is free at once; owns() tells. For the host's
-  // UI path, which must not wait for another thread's discovery call.
-  explicit SessionLock(std::try_to_lock_t);
-  ~SessionLock();
-  SessionLock(const SessionLock &) = delete;
-  SessionLock &operator=(const SessionLock &) = delete;
-
-  bool owns() const { return owns_; }
-
- private:
-  bool owns_;
-};
-
-// Asks for the discovery session to be closed and forgotten, without waiting
-// for a discovery call in flight: when the session lock is free the caller
-// closes the session itself, otherwise its holder does before letting go.
-// Either way, once the call has returned and the work in flight has
-// finished, no session opened before or during the release is left open.
-void ReleaseModInstSession();
-
-// How many releases have been asked for since load. A worker run remembers
-// the count when it is started; a run that finds it changed when it gets the
-// session lock was overtaken by a release and opens no session.
-uint64_t ModInstReleaseCount();
-
-// Holding a ConfigLock is the right to use or replace configHandle and to
-// call the configuration library with it: the request's reload and rebuild,
-// the loader's open and ReleasingAppRef's close. None of them calls into the
-// discovery library while holding it.
-class ConfigLock {
- public:
-  ConfigLock();
-  ConfigLock(const ConfigLock &) = delete;
-  ConfigLock &operator=(const ConfigLock &) = delete;
-
- private:
-  std::lock_guard<std::mutex> guard_;
-};
+void *GetConfigHandle() REQUIRES(configGate);
+void SetConfigHandle(void *handle) REQUIRES(configGate);
 
 // Binds libqxmodinst.so and opens the installed-devices session unless a
 // session is open already. Answers 0, or kBindFailed with the library
 // unloaded, every discovery slot null and no session.
-int32_t BindModInstLibrary(const SessionLock &);
+int32_t BindModInstLibrary() REQUIRES(sessionGate);
 
 // Closes the open discovery session, if any, and forgets it whatever the
 // library answers.
-void CloseModInstSession(const SessionLock &);
+void CloseModInstSession() REQUIRES(sessionGate);
 
 // Replaces the discovery session by a fresh one, so that it lists the
 // devices installed now; the device count goes to *count. A failing close
 // answers its status and keeps the old session; a failing open answers its
 // status and leaves no session. Needs the open entry bound (kBindFailed
 // otherwise).
-int32_t ReopenModInstSession(const SessionLock &, int32_t *count);
+int32_t ReopenModInstSession(int32_t *count) REQUIRES(sessionGate);
 
-// The configuration and VISA libraries are not bound on this platform.
-int32_t EnsureConfigLibrary();
-int32_t EnsureVisaLibrary();
+// The configuration library is bound on opt-in only: the environment
+// variable below names it (a file name the dynamic loader searches for, or
+// a path). Unset or empty, EnsureConfigLibrary does nothing and answers 0
+// and IsConfigLibraryBound stays false. Set, EnsureConfigLibrary binds all
+// twelve configuration entries once or none of them: a library or entry
+// that cannot be had leaves every slot empty, unloads what was opened, writes
+// one trace line and answers kBindFailed; a later call tries again. A
+// set-user-ID or set-group-ID host ignores the variable.
+constexpr const char *kConfigLibraryVariable = "VELMORA_HX_CONFIG_LIBRARY";
+int32_t EnsureConfigLibrary() REQUIRES(configGate);
 bool IsConfigLibraryBound();
+
+// The VISA library is not bound on this platform.
+int32_t EnsureVisaLibrary();
 bool IsVisaLibraryBound();
 
 }  // namespace hx

@@ -17,23 +17,24 @@ constexpr int32_t kUnexpectedFailure = -1;
 
 // The forwarding pattern: make sure the library is bound, then call its entry
 // of the same name with the caller's arguments unchanged and answer what it
-// answers. Unbound, the status of the binding step is the answer.
+// answers. Unbound, the status of the binding step is the answer. The
+// configuration library takes no locks of its own, so every call into it
+// holds configGate.
 template <class Fn, class... Args>
-int32_t Forward(int32_t (*ensure)(), bool (*bound)(), const EntrySlot<Fn> &slot, Args... args) {
-  const int32_t status = ensure();
-  if (status != 0 || !bound()) return status;
-  Fn fn = slot.get();
+int32_t ForwardToConfig(EntrySlot<Fn> EntrySlots::*slot, Args... args) {
+  GateLock lock(configGate);
+  const int32_t status = EnsureConfigLibrary();
+  if (status != 0 || !IsConfigLibraryBound()) return status;
+  Fn fn = (slots.*slot).get();
   return fn != nullptr ? fn(args...) : status;
 }
 
 template <class Fn, class... Args>
-int32_t ForwardToConfig(const EntrySlot<Fn> &slot, Args... args) {
-  return Forward(EnsureConfigLibrary, IsConfigLibraryBound, slot, args...);
-}
-
-template <class Fn, class... Args>
 int32_t ForwardToVisa(const EntrySlot<Fn> &slot, Args... args) {
-  return Forward(EnsureVisaLibrary, IsVisaLibraryBound, slot, args...);
+  const int32_t status = EnsureVisaLibrary();
+  if (status != 0 || !IsVisaLibraryBound()) return status;
+  Fn fn = slot.get();
+  return fn != nullptr ? fn(args...) : status;
 }
 
 // Reads one string attribute of an installed device into the caller's
@@ -41,8 +42,8 @@ int32_t ForwardToVisa(const EntrySlot<Fn> &slot, Args... args) {
 // library is asked for the size the value needs and then writes at most that
 // many bytes; the plug-in itself never reads the buffer.
 int32_t ReadDeviceAttribute(uint32_t index, int32_t attribute, char *buffer, bool answerRead) {
-  SessionLock lock;
-  const int32_t bound = BindModInstLibrary(lock);
+  GateLock lock(sessionGate);
+  const int32_t bound = BindModInstLibrary();
   if (bound != 0) return bound;
   auto read = slots.qxModInst_GetInstalledDeviceAttributeViString.get();
   if (read == nullptr) return kBindFailed;
@@ -64,25 +65,34 @@ extern "C" {
 
 int32_t IviIni_OpenIniFile(const char *path, void **handle) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    const int32_t status = hx::EnsureConfigLibrary();
-    if (status != 0) return status;
-    if (auto open = slots.cfgOpenIniFile.get()) open(path, handle);
-    hx::SessionLock lock;
-    hx::BindModInstLibrary(lock);
-    return status;
+    {
+      hx::GateLock lock(hx::configGate);
+      const int32_t status = hx::EnsureConfigLibrary();
+      if (status != 0) return status;
+      if (auto open = slots.cfgOpenIniFile.get()) open(path, handle);
+    }
+    hx::GateLock lock(hx::sessionGate);
+    hx::BindModInstLibrary();
+    return 0;
   });
 }
 
 int32_t IviIni_CloseIniFile(void *handle, uint8_t save) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    const int32_t status = hx::EnsureConfigLibrary();
+    int32_t status = 0;
+    {
+      hx::GateLock lock(hx::configGate);
+      status = hx::EnsureConfigLibrary();
+    }
     {
       // The discovery session closes first, whatever the configuration
       // library answers afterwards.
-      hx::SessionLock lock;
-      hx::CloseModInstSession(lock);
+      hx::GateLock lock(hx::sessionGate);
+      hx::CloseModInstSession();
     }
-    if (status != 0 || !hx::IsConfigLibraryBound()) return status;
+    if (status != 0) return status;
+    hx::GateLock lock(hx::configGate);
+    if (!hx::IsConfigLibraryBound()) return status;
     auto close = slots.cfgCloseIniFile.get();
     return close != nullptr ? close(handle, static_cast<int8_t>(save)) : status;
   });
@@ -93,16 +103,22 @@ int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed) {
     uint8_t configChanged = 0;
     uint16_t devicesCurrent = 1;
     uint16_t visaChanged = 0;
-    const int32_t status = hx::EnsureConfigLibrary();
-    if (status != 0) return status;
     {
-      hx::SessionLock lock;
-      hx::BindModInstLibrary(lock);
+      hx::GateLock lock(hx::configGate);
+      const int32_t status = hx::EnsureConfigLibrary();
+      if (status != 0) return status;
+    }
+    {
+      hx::GateLock lock(hx::sessionGate);
+      hx::BindModInstLibrary();
     }
     hx::EnsureVisaLibrary();
-    if (auto fn = slots.cfgConfigurationChanged.get()) fn(handle, &configChanged);
     {
-      hx::SessionLock lock;
+      hx::GateLock lock(hx::configGate);
+      if (auto fn = slots.cfgConfigurationChanged.get()) fn(handle, &configChanged);
+    }
+    {
+      hx::GateLock lock(hx::sessionGate);
       // Asked also without a session: the library then answers for session 0.
       if (auto fn = slots.qxModInst_IsConfigurationCurrent.get()) {
         fn(hx::GetModInstSession(), &devicesCurrent);
@@ -112,17 +128,18 @@ int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed) {
     if (changed != nullptr) {
       *changed = (configChanged != 0 || devicesCurrent == 0 || visaChanged != 0) ? 1 : 0;
     }
-    return status;
+    return 0;
   });
 }
 
 int32_t IviIni_ReloadConfiguration(void *handle) {
   return hx::Guarded(hx::kUnexpectedFailure,
-                     [&] { return hx::ForwardToConfig(slots.cfgReloadConfiguration, handle); });
+                     [&] { return hx::ForwardToConfig(&hx::EntrySlots::cfgReloadConfiguration, handle); });
 }
 
 int32_t IviIni_GetNumberOfLogicalNames(void *handle, int32_t *count) {
   return hx::Guarded(hx::kUnexpectedFailure, [&]() -> int32_t {
+    hx::GateLock lock(hx::configGate);
     if (!hx::IsConfigLibraryBound()) return 0;
     auto fn = slots.cfgGetNumberOfLogicalNames.get();
     return fn != nullptr ? fn(handle, count) : 0;
@@ -132,35 +149,35 @@ int32_t IviIni_GetNumberOfLogicalNames(void *handle, int32_t *count) {
 int32_t IviIni_GetNthLogicalName(void *handle, uint32_t index,
                                                    const char **name) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(slots.cfgGetNthLogicalName, handle, index, name);
+    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetNthLogicalName, handle, index, name);
   });
 }
 
 int32_t IviIni_GetLogicalNameVI(void *handle, const char *name, char *buffer,
                                                   uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(slots.cfgGetLogicalNameVI, handle, name, buffer, size);
+    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetLogicalNameVI, handle, name, buffer, size);
   });
 }
 
 int32_t IviIni_GetVIDriver(void *handle, const char *name, char *buffer,
                                              uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(slots.cfgGetVIDriver, handle, name, buffer, size);
+    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetVIDriver, handle, name, buffer, size);
   });
 }
 
 int32_t IviIni_GetDriverClass(void *handle, const char *name, char *buffer,
                                                 uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(slots.cfgGetDriverClass, handle, name, buffer, size);
+    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverClass, handle, name, buffer, size);
   });
 }
 
 int32_t IviIni_GetDriverClassCount(void *handle, const char *name,
                                                      int32_t *count) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(slots.cfgGetDriverClassCount, handle, name, count);
+    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverClassCount, handle, name, count);
   });
 }
 
@@ -168,7 +185,7 @@ int32_t IviIni_GetDriverClassByIndex(void *handle, const char *name,
                                                        int32_t index, char *buffer,
                                                        uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(slots.cfgGetDriverClassByIndex, handle, name, index, buffer,
+    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverClassByIndex, handle, name, index, buffer,
                                size);
   });
 }
@@ -176,7 +193,7 @@ int32_t IviIni_GetDriverClassByIndex(void *handle, const char *name,
 int32_t IviIni_GetDriverPrefix(void *handle, const char *name, char *buffer,
                                                  uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(slots.cfgGetDriverPrefix, handle, name, buffer, size);
+    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverPrefix, handle, name, buffer, size);
   });
 }
 
@@ -202,10 +219,10 @@ int32_t IviIni_GetNumberOfModularInstruments(void * /*handle*/,
   return hx::Guarded(hx::kUnexpectedFailure, [&]() -> int32_t {
     // The count comes from a fresh session, which also makes the session
     // reflect the devices installed now.
-    hx::SessionLock lock;
+    hx::GateLock lock(hx::sessionGate);
     if (hx::GetModInstSession() == 0 || !slots.qxModInst_CloseInstalledDevicesSession) return 0;
     int32_t ignored = 0;
-    return hx::ReopenModInstSession(lock, count != nullptr ? count : &ignored);
+    return hx::ReopenModInstSession(count != nullptr ? count : &ignored);
   });
 }
 

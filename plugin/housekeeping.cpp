@@ -34,22 +34,12 @@ int32_t BuildMenuItems(uint32_t flags, HxHandle *items) {
   return kRequestOk;
 }
 
-// Never waits for a discovery call in flight: the session is closed here
-// when its lock is free, otherwise by the thread inside the discovery library
-// as soon as it is done (see ReleaseModInstSession).
+// Never waits for a call in flight: the configuration and the discovery
+// session are closed here when their gates are free, otherwise by the thread
+// inside the library as soon as its call returns (release_gate.h).
 int32_t ReleaseAppRef() {
-  {
-    ConfigLock lock;
-    if (void *config = GetConfigHandle()) {
-      if (auto close = slots.cfgCloseIniFile.get()) {
-        close(config, 0);
-        // A closed handle must never be used again; the next list rebuild
-        // opens a new one.
-        SetConfigHandle(nullptr);
-      }
-    }
-  }
-  ReleaseModInstSession();
+  configGate.AskRelease();
+  sessionGate.AskRelease();
   if (auto hook = slots.releaseHook.get()) return hook();
   return kRequestOk;
 }

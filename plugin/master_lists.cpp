@@ -72,7 +72,7 @@ void PublishVisaMasterList(ResourceList built) {
   theVisaMasterList.get().Publish(std::make_shared<const ResourceSnapshot>(std::move(built)));
 }
 
-int32_t BuildIviMasterList(const ConfigLock &) {
+int32_t BuildIviMasterList() {
   NameList built;
   if (GetConfigHandle() == nullptr) {
     if (auto open = slots.cfgOpenIniFile.get()) {
@@ -123,12 +123,12 @@ int32_t BuildIviMasterList(const ConfigLock &) {
   return 0;
 }
 
-int32_t BuildModInstrMasterList(const SessionLock &lock) {
+int32_t BuildModInstrMasterList() {
   int32_t count = 0;
   if (slots.qxModInst_OpenInstalledDevicesSession) {
     // Every run replaces the session, so that it lists the devices installed
     // now rather than when the previous session was opened.
-    const int32_t status = ReopenModInstSession(lock, &count);
+    const int32_t status = ReopenModInstSession(&count);
     if (status != 0) return status;
   }
 

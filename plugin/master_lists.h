@@ -29,12 +29,12 @@ void PublishVisaMasterList(ResourceList built);
 
 // Rebuilds iviMasterList from the configuration library. Answers 0 or the
 // failing entry's status (the list then stays as it was).
-int32_t BuildIviMasterList(const ConfigLock &);
+int32_t BuildIviMasterList() REQUIRES(configGate);
 
 // Replaces the discovery session by a fresh one and rebuilds
 // modInstrMasterList from it. Answers 0 or the failing close or open's
 // status (the list then stays as it was).
-int32_t BuildModInstrMasterList(const SessionLock &);
+int32_t BuildModInstrMasterList() REQUIRES(sessionGate);
 
 // Rebuilds visaMasterList from the VISA library. Answers 0 or the failing
 // entry's status (the list then stays as it was).

@@ -6,15 +6,17 @@
 // idle, folds in the sessions the host holds open and builds the result
 // handle in display order. The master lists are snapshots sorted when they
 // were built; a request copies none of them and sorts only the open
-// sessions that name no shown entry. Requests are serialised by requestMutex; the
-// workers never take it. A request lets go of it while it pauses for the
-// discovery worker and while it asks the discovery library whether the
-// devices changed, so that no request waits for another's pause or for a
-// call into the discovery library.
+// sessions that name no shown entry. What each mode refreshes is one table
+// (kModePlans), which one function goes through.
+//
+// Requests are serialised by requestMutex; the workers never take it. A
+// request lets go of it while it pauses for the discovery worker and while
+// it asks the discovery library whether the devices changed, so that no
+// request waits for another's pause or for a call into the discovery
+// library.
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
-#include <mutex>
 #include <new>
 
 #include "plugin/bindings.h"
@@ -26,6 +28,7 @@
 #include "plugin/result_list.h"
 #include "plugin/sessions.h"
 #include "plugin/status.h"
+#include "plugin/thread_annotations.h"
 #include "plugin/workers.h"
 #include "support/trace.h"
 #include "velmora/velmora_hx.h"
@@ -47,25 +50,50 @@ constexpr long kWorkerPauseNanoseconds = 100 * 1000 * 1000;
 // Serialises requests: the IVI list rebuild, the decision to start a worker,
 // the first-request flag and the open-session lists all belong to the request
 // that holds it.
-std::mutex requestMutex;
-using RequestLock = std::unique_lock<std::mutex>;
+Mutex requestMutex;
+bool firstRequestServed GUARDED_BY(requestMutex) = false;
+
+// When a mode refreshes a source.
+enum class Refresh : uint8_t {
+  kNever,
+  kWhenChanged,  // when its library reports a change (and, for discovery,
+                 // more than the throttle's seconds passed since its last run)
+  kAlways,
+};
+
+// What each mode refreshes, in the order a request goes through it.
+struct ModePlan {
+  Refresh ivi;        // reload the configuration and rebuild the IVI list
+  Refresh discovery;  // restart the discovery worker
+  Refresh visa;       // start the VISA worker
+  // Pause once for a running discovery worker, leave the VISA list out while
+  // either worker runs, and mark the result searching while one does.
+  bool searches;
+};
+constexpr ModePlan kModePlans[] = {
+    /* kModeChanged */ {Refresh::kWhenChanged, Refresh::kWhenChanged, Refresh::kWhenChanged, true},
+    /* kModeFull */ {Refresh::kAlways, Refresh::kAlways, Refresh::kAlways, true},
+    /* kModeCachedOnly */ {Refresh::kNever, Refresh::kNever, Refresh::kNever, false},
+};
+static_assert(kModeChanged == 0 && kModeFull == 1 && kModeCachedOnly == 2 &&
+                  sizeof kModePlans / sizeof *kModePlans == kModeCachedOnly + 1,
+              "kModePlans holds one plan per mode, indexed by the mode");
 
 // Runs call with the request lock let go, for the steps that may take a
 // while without needing the request's shared state: whatever they decide
-// is checked again once the lock is back.
+// is checked again once the lock is back. The call must not throw, so that
+// the lock is always taken back.
 template <class Call>
-auto Unlocked(RequestLock &lock, Call call) {
-  lock.unlock();
+auto Unlocked(Call call) REQUIRES(requestMutex) {
+  static_assert(noexcept(call()), "the request lock must be taken back");
+  requestMutex.Unlock();
   const auto result = call();
-  lock.lock();
+  requestMutex.Lock();
   return result;
 }
 
-// Guarded by requestMutex.
-bool firstRequestServed = false;
-
 // Sleeps once for 100 ms, resuming after signals, and never longer.
-bool PauseForWorker() {
+bool PauseForWorker() noexcept {
   timespec remaining{0, kWorkerPauseNanoseconds};
   while (nanosleep(&remaining, &remaining) == -1 && errno == EINTR) {
   }
@@ -73,9 +101,11 @@ bool PauseForWorker() {
 }
 
 // What one request shows: the entries of each master list that pass the
-// control's filters, and the open sessions the host reported. The master
-// lists are snapshots that the request only reads.
+// control's filters, and the open sessions the host reported. The request
+// holds the IVI snapshot it selected from until it has built its result, so
+// that the sessions are matched against the very list it shows.
 struct RequestLists {
+  NameSnapshotRef iviList;
   NameSelection ivi;
   NameSelection modInstr;
   ResourceSelection visa;
@@ -93,45 +123,34 @@ ResourceSnapshotRef VisaListUnless(bool running) {
   return running ? EmptyResourceSnapshot() : visaMasterList();
 }
 
-NameSnapshotRef ModInstrListUnlessRunning() {
-  return ModInstrListUnless(TheModInstrMasterListThread().IsRunning());
-}
-
-ResourceSnapshotRef VisaListUnlessRunning() {
-  return VisaListUnless(TheVisaMasterListThread().IsRunning());
-}
-
-// Rebuilds the IVI list. A rebuild that fails, memory running out included,
-// keeps the previous list: refresh failures are silent.
-void RebuildIviList(const ConfigLock &config) {
+// Reloads the configuration and rebuilds the IVI list, always or when the
+// library reports a change. A rebuild that fails, memory running out
+// included, keeps the previous list: refresh failures are silent.
+//
+// The host's UI thread never waits for another thread's call into the
+// configuration library (an IviIni_* export, the loader opening the store):
+// while one runs, the IVI list stays as it is for this request.
+void RefreshIviList(Refresh when) {
+  if (when == Refresh::kNever || !configGate.TryLock()) return;
+  GateLock config(configGate, std::adopt_lock);
+  void *const handle = GetConfigHandle();
+  if (when == Refresh::kWhenChanged) {
+    auto changed = slots.cfgConfigurationChanged.get();
+    if (changed == nullptr) return;
+    // No configuration open (the store was missing or refused, or a release
+    // closed it): opening it is the change to look for, so that mending the
+    // store is enough.
+    uint8_t flag = handle == nullptr ? 1 : 0;
+    if (handle != nullptr) changed(handle, &flag);
+    if (flag == 0) return;
+  }
+  if (auto reload = slots.cfgReloadConfiguration.get()) {
+    if (handle != nullptr || when == Refresh::kAlways) reload(handle);
+  }
   try {
-    BuildIviMasterList(config);
+    BuildIviMasterList();
   } catch (const std::bad_alloc &) {
   }
-}
-
-void ReloadAndRebuildIviList() {
-  ConfigLock config;
-  if (auto reload = slots.cfgReloadConfiguration.get()) reload(GetConfigHandle());
-  RebuildIviList(config);
-}
-
-// Mode 0 reloads and rebuilds the IVI list only when the configuration
-// library reports a change.
-void RebuildIviListIfChanged() {
-  auto changed = slots.cfgConfigurationChanged.get();
-  if (changed == nullptr) return;
-  ConfigLock config;
-  uint8_t flag = 0;
-  changed(GetConfigHandle(), &flag);
-  if (flag == 0) return;
-  if (auto reload = slots.cfgReloadConfiguration.get()) reload(GetConfigHandle());
-  RebuildIviList(config);
-}
-
-void StartModInstrWorkerIfIdle() {
-  auto &worker = TheModInstrMasterListThread();
-  if (GetModInstSession() != 0 && !worker.IsRunning()) StartWorker(worker);
 }
 
 // Mode 0 asks the discovery library whether the installed devices changed.
@@ -140,29 +159,35 @@ void StartModInstrWorkerIfIdle() {
 // library: opening a session there can take seconds and the host's UI
 // thread must not wait for it. The devices then count as unchanged for this
 // request, and the next request asks again.
-bool DevicesMayHaveChanged() {
+bool DevicesMayHaveChanged() noexcept {
   auto isCurrent = slots.qxModInst_IsConfigurationCurrent.get();
   if (isCurrent == nullptr) return true;
   if (TheModInstrMasterListThread().IsRunning()) return false;
-  SessionLock lock(std::try_to_lock);
-  if (!lock.owns()) return false;
+  if (!sessionGate.TryLock()) return false;
+  GateLock lock(sessionGate, std::adopt_lock);
   uint16_t current = 0;
   isCurrent(GetModInstSession(), &current);
   return current == 0;
 }
 
-void RestartModInstrWorkerIfDue() {
-  auto &worker = TheModInstrMasterListThread();
-  if (GetModInstSession() == 0 || worker.IsRunning()) return;
+bool ThrottleAllowsDiscovery() {
   const auto now = static_cast<int64_t>(time(nullptr));
-  if (now - worker.lastStart.load(std::memory_order_acquire) > kModInstrThrottleSeconds) {
-    StartWorker(worker);
-  }
+  return now - TheModInstrMasterListThread().lastStart.load(std::memory_order_acquire) >
+         kModInstrThrottleSeconds;
 }
 
-// VISA restarts in mode 0 only when the library reports a change; it is
-// asked only while its worker is idle.
-bool VisaResourcesChanged() {
+// Whether to start the discovery worker. Asking whether the devices changed
+// lets go of the request lock: what it decides is checked again after.
+bool DiscoveryWanted(Refresh when) REQUIRES(requestMutex) {
+  if (when == Refresh::kNever) return false;
+  if (when == Refresh::kWhenChanged && !Unlocked(DevicesMayHaveChanged)) return false;
+  if (GetModInstSession() == 0 || TheModInstrMasterListThread().IsRunning()) return false;
+  return when == Refresh::kAlways || ThrottleAllowsDiscovery();
+}
+
+// The VISA library is asked about a change only while its worker is idle.
+bool VisaWanted(Refresh when) {
+  if (when != Refresh::kWhenChanged) return when == Refresh::kAlways;
   auto changed = slots.visaResourcesChanged.get();
   if (changed == nullptr) return false;
   uint16_t flag = 0;
@@ -170,53 +195,38 @@ bool VisaResourcesChanged() {
   return flag != 0;
 }
 
-// Takes the modular-instrument and VISA lists for modes 0 and 1 and tells
-// whether the result is still searching. visaWanted decides, once the
-// discovery list is taken, whether the VISA worker should run.
-template <class VisaWanted>
-bool TakeWorkerLists(RequestLists &lists, HxVariantRef properties, VisaWanted visaWanted,
-                     RequestLock &lock) {
-  if (TheModInstrMasterListThread().IsRunning()) Unlocked(lock, PauseForWorker);
-  bool searching = TheModInstrMasterListThread().IsRunning();
-  SelectNameEntries(ModInstrListUnless(searching), lists.modInstr, properties);
+// Refreshes what the mode refreshes and selects what the request shows.
+// Answers whether the result is still searching.
+bool TakeLists(const ModePlan &plan, RequestLists &lists,
+               HxVariantRef properties) REQUIRES(requestMutex) {
+  RefreshIviList(plan.ivi);
+  lists.iviList = iviMasterList();
+  SelectNameEntries(lists.iviList, lists.ivi, properties);
 
-  auto &visaWorker = TheVisaMasterListThread();
-  if (visaWanted() && IsVisaLibraryBound() && !visaWorker.IsRunning()) StartWorker(visaWorker);
-  // The VISA list is left out while either worker runs.
-  searching = searching || visaWorker.IsRunning();
-  SelectResourceEntries(VisaListUnless(searching), lists.visa, properties);
+  // Read before the session is looked at (release_gate.h).
+  const ReleaseTickets tickets = TicketsBeforeLooking();
+  auto &discovery = TheModInstrMasterListThread();
+  if (DiscoveryWanted(plan.discovery)) StartWorker(discovery, tickets);
+  if (plan.searches && discovery.IsRunning()) Unlocked(PauseForWorker);
+  const bool discovering = discovery.IsRunning();
+  SelectNameEntries(ModInstrListUnless(discovering), lists.modInstr, properties);
+
+  auto &visa = TheVisaMasterListThread();
+  if (VisaWanted(plan.visa) && IsVisaLibraryBound() && !visa.IsRunning()) {
+    StartWorker(visa, tickets);
+  }
+  const bool visaRunning = visa.IsRunning();
+  const bool searching = plan.searches && (discovering || visaRunning);
+  // While searching, the VISA list is left out whichever worker runs.
+  SelectResourceEntries(VisaListUnless(visaRunning || searching), lists.visa, properties);
   return searching;
-}
-
-// Mode 1: everything rebuilt, discovery restarted at once.
-bool RefreshFull(RequestLists &lists, HxVariantRef properties, RequestLock &lock) {
-  ReloadAndRebuildIviList();
-  SelectNameEntries(iviMasterList(), lists.ivi, properties);
-  StartModInstrWorkerIfIdle();
-  return TakeWorkerLists(
-      lists, properties, [] { return true; }, lock);
-}
-
-// Mode 0: what changed rebuilt, discovery restarted at most every 20 s.
-bool RefreshChanged(RequestLists &lists, HxVariantRef properties, RequestLock &lock) {
-  RebuildIviListIfChanged();
-  SelectNameEntries(iviMasterList(), lists.ivi, properties);
-  if (Unlocked(lock, DevicesMayHaveChanged)) RestartModInstrWorkerIfDue();
-  return TakeWorkerLists(lists, properties, VisaResourcesChanged, lock);
-}
-
-// Mode 2: the lists as they are, nothing restarted, never searching.
-void TakeCachedLists(RequestLists &lists, HxVariantRef properties) {
-  SelectNameEntries(iviMasterList(), lists.ivi, properties);
-  SelectNameEntries(ModInstrListUnlessRunning(), lists.modInstr, properties);
-  SelectResourceEntries(VisaListUnlessRunning(), lists.visa, properties);
 }
 
 int32_t ServeRequest(uint32_t appContext, ConstPStr ioClass, void *reserved, HxHandle *names,
                      HxVariantRef properties, uint32_t mode) {
   if (ioClass == nullptr || PStrCmp(kIviClass.get(), ioClass) != 0) return kRequestRefused;
 
-  RequestLock serialised(requestMutex);
+  MutexLock serialised(requestMutex);
   if (auto hook = slots.requestHook.get()) {
     if (hook(appContext, ioClass, reserved, names, properties, mode) == 0) {
       if (auto fallback = slots.requestFallback.get()) fallback();
@@ -230,7 +240,7 @@ int32_t ServeRequest(uint32_t appContext, ConstPStr ioClass, void *reserved, HxH
   if (!loader.IsLoaded()) {
     if (loader.IsRunning()) return kRequestBinding;
     if (!loader.IsLoaded()) {
-      StartWorker(loader);
+      StartWorker(loader, TicketsNow());
       return kRequestBinding;
     }
   }
@@ -238,28 +248,17 @@ int32_t ServeRequest(uint32_t appContext, ConstPStr ioClass, void *reserved, HxH
     firstRequestServed = true;
     mode = kModeFull;
   }
+  if (mode > kModeCachedOnly) return kRequestRefused;
 
   RequestLists lists;
-  bool searching = false;
-  switch (mode) {
-    case kModeFull:
-      searching = RefreshFull(lists, properties, serialised);
-      break;
-    case kModeChanged:
-      searching = RefreshChanged(lists, properties, serialised);
-      break;
-    case kModeCachedOnly:
-      TakeCachedLists(lists, properties);
-      break;
-    default:
-      return kRequestRefused;
-  }
+  const bool searching = TakeLists(kModePlans[mode], lists, properties);
 
-  // Each list is chosen here by its own worker's flag alone.
-  const NameSnapshotRef modInstr = ModInstrListUnlessRunning();
-  const ResourceSnapshotRef visa = VisaListUnlessRunning();
-  const int32_t merged = MergeOpenSessions(appContext, *modInstr, *visa, lists.iviSessions,
-                                           lists.visaSessions, properties);
+  // The sessions' origins are looked up in the IVI list the request shows;
+  // the other two lists are chosen here by their own worker's flag alone.
+  const NameSnapshotRef modInstr = ModInstrListUnless(TheModInstrMasterListThread().IsRunning());
+  const ResourceSnapshotRef visa = VisaListUnless(TheVisaMasterListThread().IsRunning());
+  const int32_t merged = MergeOpenSessions(appContext, *lists.iviList, *modInstr, *visa,
+                                           lists.iviSessions, lists.visaSessions, properties);
   if (merged != kRequestOk && merged != kSessionsUnchanged) return merged;
 
   // Everything up to here leaves names alone; a request without a place for

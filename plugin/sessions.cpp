@@ -8,7 +8,6 @@
 #include "plugin/filters.h"
 #include "plugin/host_data.h"
 #include "plugin/immortal.h"
-#include "plugin/master_lists.h"
 #include "plugin/status.h"
 #include "support/trace.h"
 
@@ -51,13 +50,19 @@ struct OpenSession {
 // IVI list, else the modular-instrument list, else the VISA list, else
 // nowhere. Each list is searched through its index of names, not entry by
 // entry.
-void ClassifySessions(std::vector<OpenSession> &sessions, const NameSnapshot &modInstrList,
-                      const ResourceSnapshot &visaList, KeptSessions &run) {
-  const NameSnapshotRef ivi = iviMasterList();
+// The lists the sessions are looked up in, as the request shows them.
+struct Origins {
+  const NameSnapshot &ivi;
+  const NameSnapshot &modInstr;
+  const ResourceSnapshot &visa;
+};
+
+void ClassifySessions(std::vector<OpenSession> &sessions, const Origins &origins,
+                      KeptSessions &run) {
   for (OpenSession &session : sessions) {
     const char *orig = session.orig.get();
     const NameEntry *from = nullptr;
-    for (const NameSnapshot *list : {ivi.get(), &modInstrList}) {
+    for (const NameSnapshot *list : {&origins.ivi, &origins.modInstr}) {
       const Run found = list->Find(orig);
       if (!found.empty()) {
         from = &list->entries()[list->FirstBuilt(found)];
@@ -67,7 +72,7 @@ void ClassifySessions(std::vector<OpenSession> &sessions, const NameSnapshot &mo
     if (from != nullptr) {
       run.matched.push_back(
           NameEntry{std::move(session.name), true, from->driverClass, from->driverPrefix});
-    } else if (!visaList.Find(orig).empty()) {
+    } else if (!origins.visa.Find(orig).empty()) {
       run.resources.push_back(ResourceEntry{std::move(session.name), true});
     } else {
       run.unmatched.push_back(
@@ -78,8 +83,7 @@ void ClassifySessions(std::vector<OpenSession> &sessions, const NameSnapshot &mo
 
 // Reads the host's session list into a new run. Answers the status of the
 // last session's reads, which alone decides whether the run counts.
-MgErr ReadSessions(HxHandle sessions, const NameSnapshot &modInstrList,
-                   const ResourceSnapshot &visaList, KeptSessions &run) {
+MgErr ReadSessions(HxHandle sessions, const Origins &origins, KeptSessions &run) {
   if (sessions == nullptr || *sessions == nullptr) return kHostOk;
   const int32_t count = ListCount(sessions);
   qxsdbg_Trace(kTraceLevel, "IVI Open Sessions Count: %d", count);
@@ -99,15 +103,15 @@ MgErr ReadSessions(HxHandle sessions, const NameSnapshot &modInstrList,
                  orig != nullptr ? orig.get() : "");
     readable.push_back(OpenSession{name.get(), std::move(orig)});
   }
-  if (last == kHostOk) ClassifySessions(readable, modInstrList, visaList, run);
+  if (last == kHostOk) ClassifySessions(readable, origins, run);
   return last;
 }
 
 }  // namespace
 
-int32_t MergeOpenSessions(uint32_t appContext, const NameSnapshot &modInstrList,
-                          const ResourceSnapshot &visaList, NameView &nameOut,
-                          ResourceView &resourceOut, HxVariantRef properties) {
+int32_t MergeOpenSessions(uint32_t appContext, const NameSnapshot &iviList,
+                          const NameSnapshot &modInstrList, const ResourceSnapshot &visaList,
+                          NameView &nameOut, ResourceView &resourceOut, HxVariantRef properties) {
   HxHandle sessions = nullptr;
   const MgErr queried = GetIOControlOpenSessionsEx(appContext, kIviClass.get(), properties,
                                                    kSessionQueryOne, &sessions);
@@ -115,7 +119,7 @@ int32_t MergeOpenSessions(uint32_t appContext, const NameSnapshot &modInstrList,
   if (queried != kSessionsUnchanged) {
     if (queried != kHostOk) return queried;
     KeptSessions run;
-    const MgErr last = ReadSessions(sessions, modInstrList, visaList, run);
+    const MgErr last = ReadSessions(sessions, Origins{iviList, modInstrList, visaList}, run);
     if (last != kHostOk) {
       return last == kHostOutOfMemory ? kRequestOutOfMemory : kRequestHostFailure;
     }

@@ -13,7 +13,7 @@ namespace hx {
 
 // Asks the host for its open IVI sessions and hands them out as entries, each
 // with sessionOpen set and, when the name it was opened from ("orig") is in
-// iviMasterList, modInstrList or visaList, the class and prefix of that entry
+// iviList, modInstrList or visaList, the class and prefix of that entry
 // (of the one the list's builder found first, when several have that name
 // ignoring case). Matched name sessions and VISA sessions pass the control's
 // filters into nameOut and resourceOut; sessions that matched nothing are
@@ -28,9 +28,9 @@ namespace hx {
 //
 // Called only by the request, which is serialised: the kept lists belong to
 // the request holding the request lock, until it has built its result.
-int32_t MergeOpenSessions(uint32_t appContext, const NameSnapshot &modInstrList,
-                          const ResourceSnapshot &visaList, NameView &nameOut,
-                          ResourceView &resourceOut, HxVariantRef properties);
+int32_t MergeOpenSessions(uint32_t appContext, const NameSnapshot &iviList,
+                          const NameSnapshot &modInstrList, const ResourceSnapshot &visaList,
+                          NameView &nameOut, ResourceView &resourceOut, HxVariantRef properties);
 
 }  // namespace hx
 

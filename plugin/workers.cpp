@@ -23,21 +23,21 @@ void RunQuietly(Body &&body) noexcept {
 
 }  // namespace
 
-bool GetResourceListThread::OvertakenByRelease() const {
-  return ModInstReleaseCount() != releasesAtStart.load(std::memory_order_relaxed);
-}
-
 void LoadLibraryThread::Run() {
   RunQuietly([this] {
-    EnsureConfigLibrary();
+    const ReleaseTickets &tickets = ticketsAtStart;
     {
-      SessionLock lock;
-      if (!OvertakenByRelease()) BindModInstLibrary(lock);
+      GateLock lock(configGate);
+      EnsureConfigLibrary();
+    }
+    {
+      GateLock lock(sessionGate);
+      if (!sessionGate.Overtaken(tickets.session)) BindModInstLibrary();
     }
     EnsureVisaLibrary();
     {
-      ConfigLock lock;
-      if (GetConfigHandle() == nullptr) {
+      GateLock lock(configGate);
+      if (GetConfigHandle() == nullptr && !configGate.Overtaken(tickets.config)) {
         if (auto open = slots.cfgOpenIniFile.get()) {
           void *handle = nullptr;
           open(nullptr, &handle);
@@ -45,8 +45,8 @@ void LoadLibraryThread::Run() {
         }
       }
     }
-    SessionLock lock;
-    if (GetModInstSession() == 0 && !OvertakenByRelease()) {
+    GateLock lock(sessionGate);
+    if (GetModInstSession() == 0 && !sessionGate.Overtaken(tickets.session)) {
       if (auto open = slots.qxModInst_OpenInstalledDevicesSession.get()) {
         int32_t session = 0;
         int32_t count = 0;
@@ -66,10 +66,10 @@ void GetModInstrMasterListThread::Run() {
   // next one as soon as it ends.
   lastStart.store(static_cast<int64_t>(time(nullptr)), std::memory_order_release);
   RunQuietly([this] {
-    SessionLock lock;
-    // A run started before a release and reaching the session after it
+    GateLock lock(sessionGate);
+    // A run decided before a release and reaching the session after it
     // would reopen what the release closed; it keeps the previous list.
-    if (!OvertakenByRelease()) BuildModInstrMasterList(lock);
+    if (!sessionGate.Overtaken(ticketsAtStart.session)) BuildModInstrMasterList();
   });
   running.store(false, std::memory_order_release);
 }
@@ -96,9 +96,9 @@ GetVISAMasterListThread &TheVisaMasterListThread() {
 
 void RunWorkerThread(void *worker) { static_cast<GetResourceListThread *>(worker)->Run(); }
 
-bool StartWorker(GetResourceListThread &worker) {
+bool StartWorker(GetResourceListThread &worker, const ReleaseTickets &tickets) {
   worker.running.store(true, std::memory_order_relaxed);
-  worker.releasesAtStart.store(ModInstReleaseCount(), std::memory_order_relaxed);
+  worker.ticketsAtStart = tickets;
   try {
     std::thread(RunWorkerThread, static_cast<void *>(&worker)).detach();
     return true;

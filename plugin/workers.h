@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "plugin/bindings.h"
+
 namespace hx {
 
 class GetResourceListThread {
@@ -27,14 +29,11 @@ class GetResourceListThread {
   // (false, last action of Run).
   std::atomic<bool> running{false};
 
-  // ModInstReleaseCount() when the request started this run; written before
-  // the thread exists, read by the run. A run that finds the count changed
-  // when it gets the session lock was overtaken by a release: it opens no
-  // discovery session, so that the release holds.
-  std::atomic<uint64_t> releasesAtStart{0};
-
-  // Whether a release was asked for since this run was started.
-  bool OvertakenByRelease() const;
+  // What this run was decided before (release_gate.h): written by the
+  // request before the thread exists, read only by the run. A run that a
+  // release has overtaken when it gets a gate opens nothing behind it, so
+  // that the release holds.
+  ReleaseTickets ticketsAtStart;
 
  protected:
   GetResourceListThread() = default;
@@ -75,10 +74,11 @@ LoadLibraryThread &TheLoadLibraryThread();
 GetModInstrMasterListThread &TheModInstrMasterListThread();
 GetVISAMasterListThread &TheVisaMasterListThread();
 
-// Sets the worker's running flag and starts its Run on a detached thread.
-// When no thread can be started the flag is reset and false is answered:
-// the worker then counts as never started.
-bool StartWorker(GetResourceListThread &worker);
+// Sets the worker's running flag and starts its Run on a detached thread,
+// giving the run the release tickets it was decided with. When no thread can
+// be started the flag is reset and false is answered: the worker then counts
+// as never started.
+bool StartWorker(GetResourceListThread &worker, const ReleaseTickets &tickets);
 
 // Thread entry: runs the worker at the given address.
 void RunWorkerThread(void *worker);

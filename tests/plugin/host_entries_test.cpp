@@ -158,6 +158,27 @@ TEST_F(HostEntries, ReleaseDuringTheWorkersRunLeavesNoSessionAndKeepsItsList) {
   EXPECT_EQ(1, Discovery().sessions_outstanding);
 }
 
+// The release closes the session itself and sits in the library's close; a
+// full request meanwhile still sees the session recorded and starts the
+// worker, which must not reopen what the release is closing.
+TEST_F(HostEntries, ReleaseIsNotUndoneByARequestDuringItsOwnClose) {
+  ASSERT_EQ(1, Discovery().sessions_outstanding);
+  const int64_t opens = Discovery().opens;
+  HeldOpens gate;
+  std::future<int32_t> release = CallAside([&] { return plugin_.ReleasingAppRef(nullptr); });
+  ASSERT_TRUE(WaitUntil([] { return qxmodinst_standin_session_calls_waiting() == 1; },
+                        "the release inside the discovery close"));
+  EXPECT_EQ((Rendered{kMarker, "#-1", "#3", "#2"}), Ask(kModeFull));
+  gate.Open();
+  EXPECT_EQ(kOk, release.get());
+  // The cached list reappears once the worker has finished; it kept it.
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Ask(kModeCached) == Rendered{"Rack1Slot2", "#-1", "#3", "#2"}; },
+      "the worker to finish"));
+  EXPECT_EQ(0, Discovery().sessions_outstanding);
+  EXPECT_EQ(opens, Discovery().opens);
+}
+
 TEST_F(HostEntries, ARequestDoesNotWaitForAnotherRequestsDiscoveryCall) {
   devices_.Write({"Rack1Slot3 | DMM | acmeDmm"});
   const Rendered before = {"Rack1Slot2", "#-1", "#3", "#2"};

@@ -31,8 +31,8 @@ using hx::slots;
 // The request rebuilds the IVI list holding the configuration lock. The
 // lists are published sorted, in display order.
 int32_t BuildIvi() {
-  hx::ConfigLock lock;
-  return hx::BuildIviMasterList(lock);
+  hx::GateLock lock(hx::configGate);
+  return hx::BuildIviMasterList();
 }
 
 struct FakeStore {
@@ -289,16 +289,16 @@ class ModInstrMasterList : public testing::Test {
   void SetUp() override {
     qxmodinst_standin_reset();
     qxmodinst_standin_set_devices_file(devices_.path().c_str());
-    hx::SessionLock lock;
-    ASSERT_EQ(0, hx::BindModInstLibrary(lock));
+    hx::GateLock lock(hx::sessionGate);
+    ASSERT_EQ(0, hx::BindModInstLibrary());
     firstSession_ = hx::GetModInstSession();
     ASSERT_NE(0, firstSession_);
     hx::PublishModInstrMasterList(kPrevious);
   }
 
   int32_t Build() {
-    hx::SessionLock lock;
-    return hx::BuildModInstrMasterList(lock);
+    hx::GateLock lock(hx::sessionGate);
+    return hx::BuildModInstrMasterList();
   }
 
   static qxmodinst_standin_counters Counters() {

@@ -49,7 +49,8 @@ int32_t MergeInto(const hx::NameSnapshot &modInstr, const hx::ResourceSnapshot &
   for (const NameEntry &entry : namesBefore) nameView.push_back(&entry);
   for (const ResourceEntry &entry : resourcesBefore) resourceView.push_back(&entry);
   const int32_t status =
-      hx::MergeOpenSessions(0, modInstr, visa, nameView, resourceView, properties);
+      hx::MergeOpenSessions(0, *hx::iviMasterList(), modInstr, visa, nameView, resourceView,
+                            properties);
   names = Entries<NameList>(nameView);
   resources = Entries<ResourceList>(resourceView);
   return status;
