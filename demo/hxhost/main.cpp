@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -197,8 +198,9 @@ std::string Clock() {
 int Watch(Host &host, const Options &options, std::vector<Entry> shown) {
   std::signal(SIGINT, [](int) { interrupted = true; });
   std::signal(SIGTERM, [](int) { interrupted = true; });
-  Say("watching every " + std::to_string(options.watchSeconds) +
-      " s (Ctrl-C stops); edit the devices file to see the list change");
+  Say("watching every " + std::to_string(options.watchSeconds) + " s (Ctrl-C stops); edit the " +
+      (options.store.empty() ? "devices file" : "devices file or the store") +
+      " to see the list change");
   int32_t status = kStatusOk;
   for (uint32_t round = 1; !interrupted && (options.watchRounds == 0 || round <= options.watchRounds);
        ++round) {
@@ -231,6 +233,7 @@ int Run(int argc, char **argv) {
   Options defaults;
   defaults.plugin = HXHOST_DEFAULT_PLUGIN;
   defaults.devices = HXHOST_DEFAULT_DEVICES;
+  defaults.configLibrary = HXHOST_DEFAULT_CONFIG_LIBRARY;
   const ParseResult parsed = ParseOptions(argc, argv, defaults);
   if (const auto *error = std::get_if<std::string>(&parsed)) {
     return Fail(*error + " (hxhost --help lists the options)");
@@ -256,6 +259,16 @@ int Run(int argc, char **argv) {
   qxmodinst_standin_set_open_delay_ms(options.discoveryDelayMs);
   for (const SessionLine &s : sessions) {
     hxhost_sessions_add(s.name.c_str(), s.orig ? s.orig->c_str() : nullptr);
+  }
+
+  // A host user turns the store binding on with the same two variables,
+  // set before the plug-in loads.
+  if (!options.store.empty()) {
+    if (access(options.store.c_str(), R_OK) != 0) {
+      return Fail("cannot read store '" + options.store + "': " + std::strerror(errno));
+    }
+    setenv("VELMORA_STORE", options.store.c_str(), 1);
+    setenv("VELMORA_HX_CONFIG_LIBRARY", options.configLibrary.c_str(), 1);
   }
 
   void *plugin = dlopen(options.plugin.c_str(), RTLD_NOW | RTLD_LOCAL);

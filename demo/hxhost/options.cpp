@@ -78,6 +78,10 @@ ParseResult ParseOptions(int argc, char **argv, const Options &defaults) {
       error = value(&options.devices);
     } else if (name == "--sessions") {
       error = value(&options.sessions);
+    } else if (name == "--store") {
+      error = value(&options.store);
+    } else if (name == "--config-library") {
+      error = value(&options.configLibrary);
     } else if (name == "--display-filter") {
       error = number(&options.displayFilter);
     } else if (name == "--type-class") {
@@ -113,7 +117,9 @@ std::string Usage(const Options &defaults) {
          "Loads libvelmora_hx.so the way the Hexaflow host does and asks it for the\n"
          "names of an \"IVI\" I/O-name control. The installed modular instruments come\n"
          "from a devices file read by the discovery stand-in (one device per line:\n"
-         "'name | class | prefix').\n"
+         "'name | class | prefix'). With --store, the IVI logical names of a\n"
+         "configuration store come first, read by libvelmora's file store, which the\n"
+         "plug-in binds as its configuration library.\n"
          "\n"
          "Each list ends with two entries that have no name, printed as\n"
          "'(host item 3)' and '(host item 2)': the plug-in only numbers them (its\n"
@@ -125,6 +131,11 @@ std::string Usage(const Options &defaults) {
          "  --devices FILE         devices file (default: " + defaults.devices + ")\n"
          "  --sessions FILE        sessions the host holds open, one per line:\n"
          "                         'name | name it was opened from'\n"
+         "  --store FILE           list the logical names of this store: sets\n"
+         "                         VELMORA_STORE=FILE and VELMORA_HX_CONFIG_LIBRARY to\n"
+         "                         the configuration library before the plug-in loads\n"
+         "  --config-library PATH  the configuration library --store binds (default: " +
+         defaults.configLibrary + ")\n"
          "  --display-filter N     the control's \"displayFilter\" (default 0x3000:\n"
          "                         0x1000 IVI and instrument names, 0x2000 VISA names)\n"
          "  --type-class TEXT      the control's \"typeClass\" (e.g. acmeScope)\n"
@@ -133,7 +144,8 @@ std::string Usage(const Options &defaults) {
          "  --wait                 ask again until the list is complete (no\n"
          "                         \"<Searching for more>\")\n"
          "  --watch                keep asking every --interval seconds and show what\n"
-         "                         changed; discovery reruns at most every 20 s\n"
+         "                         changed (edit the devices file or the store\n"
+         "                         meanwhile); discovery reruns at most every 20 s\n"
          "  --interval SECONDS     pause between --watch rounds (default 2)\n"
          "  --rounds N             stop --watch after N rounds (default: until Ctrl-C)\n"
          "  --json                 print the result as JSON\n"

@@ -13,6 +13,8 @@ struct Options {
   std::string plugin;          // path of libvelmora_hx.so
   std::string devices;         // devices file for the discovery library
   std::string sessions;        // open-sessions file; empty: none
+  std::string store;           // configuration store to bind; empty: none
+  std::string configLibrary;   // the configuration library that reads it
   uint32_t displayFilter = 0x3000;
   std::optional<std::string> typeClass;
   uint32_t mode = 0;           // refresh mode of the first request

@@ -62,9 +62,13 @@ DECOY_EXPORT int32_t IviIni_GetDriverClassByIndex(void *, const char *, int32_t,
                                                   uint32_t) {
   return MarkText(buffer);
 }
+// Left out of the build that stands for a configuration library missing
+// one of its entries.
+#ifndef DECOY_WITHOUT_DRIVER_PREFIX
 DECOY_EXPORT int32_t IviIni_GetDriverPrefix(void *, const char *, char *buffer, uint32_t) {
   return MarkText(buffer);
 }
+#endif
 DECOY_EXPORT int32_t IviIni_GetNumberOfVisaNames(int32_t *count, char *buffer, uint32_t *list) {
   if (list != nullptr) *list = static_cast<uint32_t>(kDecoyCount);
   MarkText(buffer);

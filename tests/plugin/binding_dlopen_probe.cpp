@@ -60,6 +60,12 @@ void *ProbedDlopen(const char *file, int mode) {
 
 }  // namespace
 
+std::vector<DlopenCall> DlopenCalls() {
+  ProbeState &state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.calls;
+}
+
 std::vector<DlopenCall> DlopenCallsNaming(const std::string &name) {
   ProbeState &state = State();
   std::lock_guard<std::mutex> lock(state.mutex);

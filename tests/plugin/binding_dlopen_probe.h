@@ -20,6 +20,9 @@ struct DlopenCall {
   bool loaded;  // dlopen gave a handle
 };
 
+// Every call so far, oldest first.
+std::vector<DlopenCall> DlopenCalls();
+
 // The calls whose name is exactly `name`, oldest first.
 std::vector<DlopenCall> DlopenCallsNaming(const std::string &name);
 
