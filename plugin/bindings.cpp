@@ -1,7 +1,9 @@
 #include "plugin/bindings.h"
 
 #include "plugin/library_binding.h"
+#include "plugin/status.h"
 #include "support/dynload.h"
+#include "support/trace.h"
 
 namespace hx {
 
@@ -65,6 +67,20 @@ void SetModInstSession(int32_t session) {
 
 void *GetConfigHandle() { return configHandle.load(std::memory_order_acquire); }
 void SetConfigHandle(void *handle) { configHandle.store(handle, std::memory_order_release); }
+
+int32_t OpenDefaultConfiguration() {
+  auto open = slots.cfgOpenIniFile.get();
+  if (GetConfigHandle() != nullptr || open == nullptr) return 0;
+  void *handle = nullptr;
+  const int32_t status = open(nullptr, &handle);
+  if (status != 0) {
+    qxsdbg_Trace(kTraceLevel, "IVI configuration store not opened: status %d\n",
+                 static_cast<int>(status));
+    return status;
+  }
+  SetConfigHandle(handle);
+  return 0;
+}
 
 int32_t BindModInstLibrary() {
   if (GetModInstSession() != 0) return 0;

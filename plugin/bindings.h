@@ -135,6 +135,13 @@ void SetModInstSession(int32_t session) REQUIRES(sessionGate);
 void *GetConfigHandle() REQUIRES(configGate);
 void SetConfigHandle(void *handle) REQUIRES(configGate);
 
+// Opens the configuration library's default store into configHandle, when
+// none is open and cfgOpenIniFile is filled. Answers the library's status
+// (0 when there was nothing to do); a store that cannot be opened leaves
+// configHandle null, so that the next attempt opens it once it is mended,
+// and is named in one trace line with the library's status.
+int32_t OpenDefaultConfiguration() REQUIRES(configGate);
+
 // Binds libqxmodinst.so and opens the installed-devices session unless a
 // session is open already. Answers 0, or kBindFailed with the library
 // unloaded, every discovery slot null and no session.

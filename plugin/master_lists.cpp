@@ -74,14 +74,8 @@ void PublishVisaMasterList(ResourceList built) {
 
 int32_t BuildIviMasterList() {
   NameList built;
-  if (GetConfigHandle() == nullptr) {
-    if (auto open = slots.cfgOpenIniFile.get()) {
-      void *handle = nullptr;
-      const int32_t status = open(nullptr, &handle);
-      if (status != 0) return status;
-      SetConfigHandle(handle);
-    }
-  }
+  const int32_t opened = OpenDefaultConfiguration();
+  if (opened != 0) return opened;
   void *const config = GetConfigHandle();
 
   auto countNames = slots.cfgGetNumberOfLogicalNames.get();

@@ -37,13 +37,7 @@ void LoadLibraryThread::Run() {
     EnsureVisaLibrary();
     {
       GateLock lock(configGate);
-      if (GetConfigHandle() == nullptr && !configGate.Overtaken(tickets.config)) {
-        if (auto open = slots.cfgOpenIniFile.get()) {
-          void *handle = nullptr;
-          open(nullptr, &handle);
-          SetConfigHandle(handle);
-        }
-      }
+      if (!configGate.Overtaken(tickets.config)) OpenDefaultConfiguration();
     }
     GateLock lock(sessionGate);
     if (GetModInstSession() == 0 && !sessionGate.Overtaken(tickets.session)) {

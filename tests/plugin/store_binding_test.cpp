@@ -132,7 +132,15 @@ class UnopenedStore : public StoreBinding, public testing::WithParamInterface<st
 TEST_P(UnopenedStore, IsTriedAgainUntilMended) {
   if (!GetParam().empty()) store_.Write(GetParam());
   Bind();
-  EXPECT_EQ(kDevicesOnly, BindAndSettle(plugin_, properties_.get()));
+  {
+    StderrCapture capture;
+    EXPECT_EQ(kDevicesOnly, BindAndSettle(plugin_, properties_.get()));
+    // The library's status: the store's "not found" (-1301) or "bad header" (-1308).
+    EXPECT_NE(std::string::npos,
+              capture.Text().find(std::string("IVI configuration store not opened: status ") +
+                                  (GetParam().empty() ? "-1301" : "-1308")))
+        << capture.Text();
+  }
   EXPECT_EQ(kDevicesOnly, Ask(kModeChanged));
   store_.Write(kStore);
   EXPECT_EQ(kBothNames, Ask(kModeChanged));

@@ -101,8 +101,12 @@ enum {
  *          on: untouched.
  * A null names address answers 7 where the result would be stored.
  *
- * Never waits for a call into the discovery library that another thread is
- * making; its only pause is one of 100 ms for a running discovery worker.
+ * Never waits for a call into the discovery or configuration library that
+ * another thread is making; its only pause is one of 100 ms for a running
+ * discovery worker. With a configuration library bound, modes 0 and 1 reload
+ * the store on this thread (mode 0 only when its file changed); while
+ * another thread is inside the configuration library the IVI names are
+ * served as they were.
  */
 VELMORA_HX_API int32_t GetIOControlNames(uint32_t appContext, ConstPStr ioClass, void *reserved,
                                          HxHandle *names, HxVariantRef properties, uint32_t mode);
@@ -117,11 +121,11 @@ VELMORA_HX_API int32_t GetIOControlRtClickMenuItems(uintptr_t a1, uintptr_t a2, 
                                                     uintptr_t a4, uintptr_t a5, uint32_t flags,
                                                     HxHandle *items);
 
-/* Closes the configuration handle and the installed-devices session the
-   plug-in holds open. Never waits for a discovery call in flight: a session
-   that another thread is using or opening is closed by that thread as soon
-   as its call returns, so no session opened before or during the release is
-   left open. Answers what the release hook answers when one is bound (never
+/* Closes the configuration handle (without saving) and the installed-devices
+   session the plug-in holds open. Never waits for a call in flight: a
+   session or configuration that another thread is using or opening is
+   closed by that thread as soon as its call returns, so nothing opened
+   before or during the release is left open. Answers what the release hook answers when one is bound (never
    on this platform), otherwise 0. The argument is not used. */
 VELMORA_HX_API int32_t ReleasingAppRef(void *appRef);
 
@@ -131,8 +135,22 @@ VELMORA_HX_API int32_t GetInfo(void);
 /* ---- Configuration wrappers --------------------------------------------- */
 /*
  * These bear the names and arguments of libvelmora's functions and forward
- * to a configuration library when one is bound. None is bound on this
- * platform: they answer 0 and write none of their outputs.
+ * to a configuration library when one is bound, answering what it answers.
+ *
+ * The configuration library is bound on opt-in only: the environment variable
+ * VELMORA_HX_CONFIG_LIBRARY names it (a file name the dynamic loader searches
+ * for, such as "libvelmora.so.1", or a path; ignored by set-user-ID and
+ * set-group-ID processes). Unset or empty, nothing is loaded and these answer
+ * 0 and write none of their outputs. Set, the first of them (or the
+ * plug-in's binding worker) loads the library and binds its twelve entries,
+ * all or none; when that fails they answer -1 and write nothing, one trace
+ * line names the library and what was missing, and the next call tries
+ * again. The plug-in serialises every call into the library, which takes no
+ * locks of its own.
+ *
+ * With the library bound, the "IVI" control lists the logical names of the
+ * store that the library opens for a null path: for libvelmora's file store
+ * the file VELMORA_STORE names, else <sysconfdir>/velmora/store.ini.
  *
  * IviIni_OpenIniFile additionally binds libqxmodinst.so and opens the
  * installed-devices session; IviIni_CloseIniFile closes that session first.
