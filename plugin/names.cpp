@@ -208,6 +208,54 @@ int32_t CompareNames(const char *a, const char *b) noexcept {
   return CompareTokens(pa + start, pb + start, fold);
 }
 
+namespace {
+
+// Marker bytes of the tokens in a sort key, in the order CompareNames puts
+// tokens that differ in kind at the same place: a separator run first, then
+// a number, then other text. The end of a text segment is 0, below any byte
+// a segment holds.
+constexpr char kSeparatorTextMarker = 1;
+constexpr char kNumberMarker = 2;
+constexpr char kOtherTextMarker = 3;
+constexpr char kEndOfText = 0;
+
+void AppendBigEndian32(std::string &key, std::size_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    key.push_back(static_cast<char>((value >> shift) & 0xFF));
+  }
+}
+
+}  // namespace
+
+void AppendSortKey(const char *name, std::string &key) {
+  const auto *p = reinterpret_cast<const unsigned char *>(name != nullptr ? name : "");
+  const Folder fold;
+  unsigned char c = fold(*p);
+  while (c != 0) {
+    if (ClassOf(c) == kDigit) {
+      std::size_t zeros = 0;
+      while (c == '0') {
+        ++zeros;
+        c = fold(*++p);
+      }
+      const unsigned char *digits = p;
+      while (ClassOf(c) == kDigit) c = fold(*++p);
+      key.push_back(kNumberMarker);
+      AppendBigEndian32(key, static_cast<std::size_t>(p - digits));
+      key.append(reinterpret_cast<const char *>(digits), static_cast<std::size_t>(p - digits));
+      AppendBigEndian32(key, 0xFFFFFFFFu - zeros);
+      continue;
+    }
+    bool separators = ClassOf(c) == kSeparator;
+    key.push_back(separators ? kSeparatorTextMarker : kOtherTextMarker);
+    while (InSegment(c, separators)) {
+      key.push_back(static_cast<char>(c));
+      c = fold(*++p);
+    }
+    key.push_back(kEndOfText);
+  }
+}
+
 std::size_t HashIgnoringCase(const char *name) noexcept {
   // FNV-1a over the folded bytes.
   constexpr std::uint64_t kOffset = 14695981039346656037ull;

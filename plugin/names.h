@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace hx {
 
@@ -42,6 +43,19 @@ bool IsNameSeparator(char c) noexcept;
 //
 // Allocates nothing. A null pointer counts as the empty name.
 int32_t CompareNames(const char *a, const char *b) noexcept;
+
+// Appends to `key` the display-order key of `name`: bytes whose order, as
+// memcmp compares them (a key that is a prefix of another sorting first),
+// is the order of CompareNames. Two names give equal keys exactly when they
+// are equal ignoring case. Building keys once and sorting by them is several
+// times faster than sorting by CompareNames. A null name counts as "".
+//
+// Each token of the folded name becomes: a text segment, a marker byte
+// (1 when it starts with separators, 3 otherwise), its bytes and a 0; a run
+// of digits, the marker 2, the number of significant digits (4 bytes, high
+// byte first), the significant digits, and 0xFFFFFFFF less the number of
+// leading zeros (4 bytes). Names of 4 GiB or more are not supported.
+void AppendSortKey(const char *name, std::string &key);
 
 // A hash of the name folded as strcasecmp folds it: names equal ignoring
 // case hash alike, so a table of names can be searched ignoring case without

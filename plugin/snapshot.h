@@ -15,8 +15,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -43,12 +45,20 @@ class Snapshot {
   // next to each other, in no particular order.
   explicit Snapshot(std::vector<Entry> built) {
     const std::size_t n = built.size();
+    // Sorted by display-order keys built once, rather than by CompareNames
+    // at every comparison: the same order, several times faster.
+    std::string keys;
     std::vector<Keyed> order(n);
     for (std::size_t i = 0; i < n; ++i) {
-      order[i] = Keyed{built[i].name.c_str(), static_cast<uint32_t>(i)};
+      const std::size_t offset = keys.size();
+      AppendSortKey(built[i].name.c_str(), keys);
+      order[i] = Keyed{offset, keys.size() - offset, static_cast<uint32_t>(i)};
     }
-    std::sort(order.begin(), order.end(),
-              [](const Keyed &a, const Keyed &b) { return CompareNames(a.name, b.name) < 0; });
+    const char *base = keys.data();
+    std::sort(order.begin(), order.end(), [base](const Keyed &a, const Keyed &b) {
+      const int c = std::memcmp(base + a.offset, base + b.offset, std::min(a.length, b.length));
+      return c != 0 ? c < 0 : a.length < b.length;
+    });
     entries_.reserve(n);
     builtAt_.reserve(n);
     for (const Keyed &k : order) {
@@ -92,8 +102,9 @@ class Snapshot {
 
  private:
   struct Keyed {
-    const char *name;
-    uint32_t at;
+    std::size_t offset;  // of the entry's key in the keys built
+    std::size_t length;
+    uint32_t at;  // the entry's position in the builder's order
   };
   static constexpr uint32_t kNoRun = UINT32_MAX;
 

@@ -488,6 +488,15 @@ TEST(CompareNamesProperty, IsTransitiveOnRandomTriplesOfThousandsOfNames) {
   }
 }
 
+// The comparator and the sort keys (hx::AppendSortKey) against the literal
+// version.
+int CompareKeys(const std::string &a, const std::string &b) {
+  std::string x, y;
+  hx::AppendSortKey(a.c_str(), x);
+  hx::AppendSortKey(b.c_str(), y);
+  return Sign(x.compare(y));
+}
+
 TEST(CompareNamesProperty, AgreesWithLiteralVersionOnRandomNames) {
   RandomNames random(4242u);
   const std::vector<std::string> names = random.Make(4000);
@@ -498,6 +507,7 @@ TEST(CompareNamesProperty, AgreesWithLiteralVersionOnRandomNames) {
     const std::string &b = names[random.Below(size)];
     const int expected = Sign(LiteralCompareNames(a.c_str(), b.c_str()));
     ASSERT_EQ(Sign(CompareNames(a.c_str(), b.c_str())), expected) << Show(a) << " vs " << Show(b);
+    ASSERT_EQ(CompareKeys(a, b), expected) << Show(a) << " vs " << Show(b);
     if (expected != 0 && std::isdigit(static_cast<unsigned char>(a[0])) &&
         std::isdigit(static_cast<unsigned char>(b[0]))) {
       ++decided_by_numbers;
@@ -516,6 +526,8 @@ TEST(CompareNamesProperty, AgreesWithLiteralVersionOnRandomNames) {
         << Show(x) << " vs " << Show(y);
     ASSERT_EQ(Sign(CompareNames(y, x)), Sign(LiteralCompareNames(y, x)))
         << Show(y) << " vs " << Show(x);
+    ASSERT_EQ(CompareKeys(sorted[k - 1], sorted[k]), Sign(LiteralCompareNames(x, y)))
+        << Show(x) << " vs " << Show(y);
   }
   EXPECT_GT(decided_by_numbers, 1000u);
 }
