@@ -56,9 +56,12 @@ ReleaseGate sessionGate{CloseSessionHeld};
 ReleaseGate configGate{CloseConfigHeld};
 
 ReleaseTickets TicketsBeforeLooking() {
-  return ReleaseTickets{sessionGate.BeforeLooking(), configGate.BeforeLooking()};
+  return ReleaseTickets{sessionGate.BeforeLooking(), configGate.BeforeLooking(),
+                        visaGate.BeforeLooking()};
 }
-ReleaseTickets TicketsNow() { return ReleaseTickets{sessionGate.Now(), configGate.Now()}; }
+ReleaseTickets TicketsNow() {
+  return ReleaseTickets{sessionGate.Now(), configGate.Now(), visaGate.Now()};
+}
 
 int32_t GetModInstSession() { return modInstSession.load(std::memory_order_acquire); }
 void SetModInstSession(int32_t session) {
@@ -141,7 +144,5 @@ int32_t ReopenModInstSession(int32_t *count) {
   return 0;
 }
 
-int32_t EnsureVisaLibrary() { return 0; }
-bool IsVisaLibraryBound() { return false; }
 
 }  // namespace hx

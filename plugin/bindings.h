@@ -13,6 +13,8 @@
 //   every call into it, since that library takes no locks of its own and its
 //   callers must serialise. Whoever holds it sees the configuration slots
 //   all filled or all empty.
+// - visaGate: binding the VISA library, its resource manager and every find
+//   list, and every call through the VISA slots.
 //
 // Opening a discovery session, or loading a large store, can take seconds,
 // and the host's UI thread must never wait for another thread doing that:
@@ -77,6 +79,7 @@ using ReleaseHookFn = int32_t (*)();
 
 extern ReleaseGate sessionGate;
 extern ReleaseGate configGate;
+extern ReleaseGate visaGate;
 
 struct EntrySlots {
   // Discovery library, filled by BindModInstLibrary.
@@ -100,11 +103,11 @@ struct EntrySlots {
   EntrySlot<CfgGetDriverClassCountFn> cfgGetDriverClassCount GUARDED_BY(configGate);
   EntrySlot<CfgGetDriverClassByIndexFn> cfgGetDriverClassByIndex GUARDED_BY(configGate);
   EntrySlot<CfgGetTextByNameFn> cfgGetDriverPrefix GUARDED_BY(configGate);
-  // VISA library.
-  EntrySlot<VisaGetNumberOfVisaNamesFn> visaGetNumberOfVisaNames;
-  EntrySlot<VisaGetNextVisaNameFn> visaGetNextVisaName;
-  EntrySlot<VisaCloseVisaNameListFn> visaCloseVisaNameList;
-  EntrySlot<VisaResourcesChangedFn> visaResourcesChanged;
+  // VISA library: filled, and called through, under visaGate.
+  EntrySlot<VisaGetNumberOfVisaNamesFn> visaGetNumberOfVisaNames GUARDED_BY(visaGate);
+  EntrySlot<VisaGetNextVisaNameFn> visaGetNextVisaName GUARDED_BY(visaGate);
+  EntrySlot<VisaCloseVisaNameListFn> visaCloseVisaNameList GUARDED_BY(visaGate);
+  EntrySlot<VisaResourcesChangedFn> visaResourcesChanged GUARDED_BY(visaGate);
   // Hooks.
   EntrySlot<RequestHookFn> requestHook;
   EntrySlot<RequestFallbackFn> requestFallback;
@@ -118,6 +121,7 @@ extern EntrySlots slots;
 struct ReleaseTickets {
   ReleaseGate::Ticket session = 0;
   ReleaseGate::Ticket config = 0;
+  ReleaseGate::Ticket visa = 0;
 };
 // For a run decided by looking at what it will use: taken before looking.
 ReleaseTickets TicketsBeforeLooking();
@@ -170,8 +174,19 @@ constexpr const char *kConfigLibraryVariable = "VELMORA_HX_CONFIG_LIBRARY";
 int32_t EnsureConfigLibrary() REQUIRES(configGate);
 bool IsConfigLibraryBound();
 
-// The VISA library is not bound on this platform.
-int32_t EnsureVisaLibrary();
+// The VISA library is bound on opt-in only, like the configuration library:
+// kVisaLibraryVariable names any library with the standard VISA entries.
+// EnsureVisaLibrary binds them once, all or none (a failure unloads, writes
+// one trace line and answers kBindFailed; a later call tries again), fills
+// the four VISA slots with the plug-in's adapters and opens the default
+// resource manager if none is open (answering VISA's failing status, named
+// in one trace line, when it cannot). The adapters list the resources that
+// match kVisaExpressionVariable's expression, "?*::INSTR" by default.
+// Unset, EnsureVisaLibrary does nothing and answers 0 and IsVisaLibraryBound
+// stays false.
+constexpr const char *kVisaLibraryVariable = "VELMORA_HX_VISA_LIBRARY";
+constexpr const char *kVisaExpressionVariable = "VELMORA_HX_VISA_EXPRESSION";
+int32_t EnsureVisaLibrary() REQUIRES(visaGate);
 bool IsVisaLibraryBound();
 
 }  // namespace hx

@@ -79,7 +79,7 @@ constexpr const char *kSymbols[kEntries] = {
 
 int32_t EnsureConfigLibrary() {
   if (bound.load(std::memory_order_acquire)) return 0;
-  const char *name = OptInLibrary(kConfigLibraryVariable);
+  const char *name = OptInSetting(kConfigLibraryVariable);
   if (name == nullptr) return 0;
 
   void *found[kEntries];

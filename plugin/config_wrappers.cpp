@@ -30,10 +30,11 @@ int32_t ForwardToConfig(EntrySlot<Fn> EntrySlots::*slot, Args... args) {
 }
 
 template <class Fn, class... Args>
-int32_t ForwardToVisa(const EntrySlot<Fn> &slot, Args... args) {
+int32_t ForwardToVisa(EntrySlot<Fn> EntrySlots::*slot, Args... args) {
+  GateLock lock(visaGate);
   const int32_t status = EnsureVisaLibrary();
   if (status != 0 || !IsVisaLibraryBound()) return status;
-  Fn fn = slot.get();
+  Fn fn = (slots.*slot).get();
   return fn != nullptr ? fn(args...) : status;
 }
 
@@ -112,7 +113,10 @@ int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed) {
       hx::GateLock lock(hx::sessionGate);
       hx::BindModInstLibrary();
     }
-    hx::EnsureVisaLibrary();
+    {
+      hx::GateLock lock(hx::visaGate);
+      hx::EnsureVisaLibrary();
+    }
     {
       hx::GateLock lock(hx::configGate);
       if (auto fn = slots.cfgConfigurationChanged.get()) fn(handle, &configChanged);
@@ -124,7 +128,10 @@ int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed) {
         fn(hx::GetModInstSession(), &devicesCurrent);
       }
     }
-    if (auto fn = slots.visaResourcesChanged.get()) fn(&visaChanged);
+    {
+      hx::GateLock lock(hx::visaGate);
+      if (auto fn = slots.visaResourcesChanged.get()) fn(&visaChanged);
+    }
     if (changed != nullptr) {
       *changed = (configChanged != 0 || devicesCurrent == 0 || visaChanged != 0) ? 1 : 0;
     }
@@ -200,18 +207,18 @@ int32_t IviIni_GetDriverPrefix(void *handle, const char *name, char *buffer,
 int32_t IviIni_GetNumberOfVisaNames(int32_t *count, char *buffer,
                                                       uint32_t *list) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToVisa(slots.visaGetNumberOfVisaNames, count, buffer, list);
+    return hx::ForwardToVisa(&hx::EntrySlots::visaGetNumberOfVisaNames, count, buffer, list);
   });
 }
 
 int32_t IviIni_GetNextVisaName(uint32_t list, char *buffer) {
   return hx::Guarded(hx::kUnexpectedFailure,
-                     [&] { return hx::ForwardToVisa(slots.visaGetNextVisaName, list, buffer); });
+                     [&] { return hx::ForwardToVisa(&hx::EntrySlots::visaGetNextVisaName, list, buffer); });
 }
 
 int32_t IviIni_CloseVisaNameList(uint32_t list) {
   return hx::Guarded(hx::kUnexpectedFailure,
-                     [&] { return hx::ForwardToVisa(slots.visaCloseVisaNameList, list); });
+                     [&] { return hx::ForwardToVisa(&hx::EntrySlots::visaCloseVisaNameList, list); });
 }
 
 int32_t IviIni_GetNumberOfModularInstruments(void * /*handle*/,

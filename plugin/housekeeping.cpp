@@ -34,12 +34,13 @@ int32_t BuildMenuItems(uint32_t flags, HxHandle *items) {
   return kRequestOk;
 }
 
-// Never waits for a call in flight: the configuration and the discovery
-// session are closed here when their gates are free, otherwise by the thread
+// Never waits for a call in flight: the configuration, the discovery session
+// and the VISA resource manager are closed here when their gates are free, otherwise by the thread
 // inside the library as soon as its call returns (release_gate.h).
 int32_t ReleaseAppRef() {
   configGate.AskRelease();
   sessionGate.AskRelease();
+  visaGate.AskRelease();
   if (auto hook = slots.releaseHook.get()) return hook();
   return kRequestOk;
 }

@@ -11,7 +11,7 @@
 
 namespace hx {
 
-const char *OptInLibrary(const char *variable) {
+const char *OptInSetting(const char *variable) {
   const char *library = secure_getenv(variable);
   return library != nullptr && library[0] != '\0' ? library : nullptr;
 }

@@ -27,10 +27,11 @@ class ScopedStatusRecord {
   StatusRecord record_;
 };
 
-// The library an environment variable names for an opt-in binding, or null
-// when the variable is unset or empty. A set-user-ID or set-group-ID process
-// gets null: it must never load a library an unprivileged user named.
-const char *OptInLibrary(const char *variable);
+// The value of an opt-in setting's environment variable (the library to
+// bind, say), or null when the variable is unset or empty. A set-user-ID or
+// set-group-ID process gets null: it must never load a library, or take a
+// setting, that an unprivileged user named.
+const char *OptInSetting(const char *variable);
 
 // Opens `library` with RTLD_NOW | RTLD_LOCAL and looks up the `count`
 // symbols, all or none. On success addresses[i] receives the address of

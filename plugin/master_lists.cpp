@@ -157,7 +157,8 @@ int32_t BuildVisaMasterList() {
   EntryText name;
   const int32_t started = first(&count, name.data(), &findList);
   if (started != 0) return started;
-  built.push_back(ResourceEntry{name.str(), false});
+  // No resources is a count of 0 and no first name, not an empty name.
+  if (count > 0) built.push_back(ResourceEntry{name.str(), false});
 
   for (int32_t i = 1; i < count; ++i) {
     EntryText next;

@@ -38,7 +38,7 @@ int32_t BuildModInstrMasterList() REQUIRES(sessionGate);
 
 // Rebuilds visaMasterList from the VISA library. Answers 0 or the failing
 // entry's status (the list then stays as it was).
-int32_t BuildVisaMasterList();
+int32_t BuildVisaMasterList() REQUIRES(visaGate);
 
 }  // namespace hx
 

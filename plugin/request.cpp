@@ -185,13 +185,16 @@ bool DiscoveryWanted(Refresh when) REQUIRES(requestMutex) {
   return when == Refresh::kAlways || ThrottleAllowsDiscovery();
 }
 
-// The VISA library is asked about a change only while its worker is idle.
+// The VISA library is asked about a change only while its worker is idle,
+// and not while another thread is inside it: the resources then count as
+// unchanged for this request.
 bool VisaWanted(Refresh when) {
   if (when != Refresh::kWhenChanged) return when == Refresh::kAlways;
+  if (TheVisaMasterListThread().IsRunning() || !visaGate.TryLock()) return false;
+  GateLock lock(visaGate, std::adopt_lock);
   auto changed = slots.visaResourcesChanged.get();
-  if (changed == nullptr) return false;
   uint16_t flag = 0;
-  if (!TheVisaMasterListThread().IsRunning()) changed(&flag);
+  if (changed != nullptr) changed(&flag);
   return flag != 0;
 }
 

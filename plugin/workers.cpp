@@ -34,7 +34,10 @@ void LoadLibraryThread::Run() {
       GateLock lock(sessionGate);
       if (!sessionGate.Overtaken(tickets.session)) BindModInstLibrary();
     }
-    EnsureVisaLibrary();
+    {
+      GateLock lock(visaGate);
+      if (!visaGate.Overtaken(tickets.visa)) EnsureVisaLibrary();
+    }
     {
       GateLock lock(configGate);
       if (!configGate.Overtaken(tickets.config)) OpenDefaultConfiguration();
@@ -69,7 +72,12 @@ void GetModInstrMasterListThread::Run() {
 }
 
 void GetVISAMasterListThread::Run() {
-  RunQuietly([] { BuildVisaMasterList(); });
+  RunQuietly([this] {
+    GateLock lock(visaGate);
+    // A run decided before a release would reopen the resource manager the
+    // release closed; it keeps the previous list.
+    if (!visaGate.Overtaken(ticketsAtStart.visa)) BuildVisaMasterList();
+  });
   running.store(false, std::memory_order_release);
 }
 

@@ -121,11 +121,11 @@ VELMORA_HX_API int32_t GetIOControlRtClickMenuItems(uintptr_t a1, uintptr_t a2, 
                                                     uintptr_t a4, uintptr_t a5, uint32_t flags,
                                                     HxHandle *items);
 
-/* Closes the configuration handle (without saving) and the installed-devices
-   session the plug-in holds open. Never waits for a call in flight: a
-   session or configuration that another thread is using or opening is
-   closed by that thread as soon as its call returns, so nothing opened
-   before or during the release is left open. Answers what the release hook answers when one is bound (never
+/* Closes the configuration handle (without saving), the installed-devices
+   session and the VISA resource manager the plug-in holds open. Never waits
+   for a call in flight: what another thread is using or opening is closed by
+   that thread as soon as its call returns, so nothing opened before or
+   during the release is left open. Answers what the release hook answers when one is bound (never
    on this platform), otherwise 0. The argument is not used. */
 VELMORA_HX_API int32_t ReleasingAppRef(void *appRef);
 
@@ -176,8 +176,26 @@ VELMORA_HX_API int32_t IviIni_GetDriverClassByIndex(void *handle, const char *na
 VELMORA_HX_API int32_t IviIni_GetDriverPrefix(void *handle, const char *name, char *buffer,
                                               uint32_t size);
 
-/* VISA wrappers: forward to a VISA library when bound (never here: 0, nothing
-   written). Name buffers are 256 bytes. */
+/*
+ * VISA wrappers: forward to the plug-in's VISA adapter when a VISA library is
+ * bound, answering what it answers; otherwise they answer 0 and write
+ * nothing. Name buffers are 256 bytes.
+ *
+ * A VISA library is bound on opt-in only: VELMORA_HX_VISA_LIBRARY names any
+ * library with the standard VISA entries (viOpenDefaultRM, viFindRsrc,
+ * viFindNext, viClose, viStatusDesc), by file name or path; ignored by
+ * set-user-ID and set-group-ID processes. Bound, the "IVI" control lists its
+ * resources that match VELMORA_HX_VISA_EXPRESSION ("?*::INSTR" by default),
+ * and these wrappers walk the same find list:
+ *   IviIni_GetNumberOfVisaNames  the number of resources, the first one's
+ *                                name and a list handle (no resource: count
+ *                                0, an empty name, list 0, status 0);
+ *   IviIni_GetNextVisaName       the next name of that list;
+ *   IviIni_CloseVisaNameList     closes the list (0 is no list).
+ * A failing binding answers -1 (one trace line names the library and what
+ * was missing; the next call tries again); a failing VISA call answers VISA's
+ * status. ReleasingAppRef closes the resource manager and with it every list.
+ */
 VELMORA_HX_API int32_t IviIni_GetNumberOfVisaNames(int32_t *count, char *buffer, uint32_t *list);
 VELMORA_HX_API int32_t IviIni_GetNextVisaName(uint32_t list, char *buffer);
 VELMORA_HX_API int32_t IviIni_CloseVisaNameList(uint32_t list);
