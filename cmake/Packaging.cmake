@@ -48,3 +48,5 @@ foreach(pc velmora velmora_hx)
   install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc"
     DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig" COMPONENT dev)
 endforeach()
+
+include(DebianPackages)
