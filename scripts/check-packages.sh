@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Checks velmora's Debian packages as a Debian user would receive them.
+# Usage: scripts/check-packages.sh [contents|lint|consume|all] <packages-dir> [<source-dir>]
+#   contents  each package holds exactly its files (no stand-ins, test
+#             programs or build paths), binaries stripped with their debug
+#             information in the -dbgsym package, no RPATH/RUNPATH, sonames,
+#             the store path /etc/velmora/store.ini, the Depends fields
+#   lint      lintian (no error, no warning: a warning that must stay is
+#             overridden in packaging/debian/<package>.lintian-overrides with
+#             its reason) and mandoc -T lint on the manual pages
+#   consume   unpacks the packages into a scratch root and builds and runs the
+#             install test's consumer against it, through find_package and
+#             through pkg-config, and velmora-store on the example store
+#   all       the three in turn (the default)
+# The source directory (default: this checkout) is the build path that must
+# not appear in any packaged file.
+set -euo pipefail
+step=all
+case "${1:-}" in contents|lint|consume|all) step=$1; shift ;; esac
+[ $# -ge 1 ] || { sed -n '3,17p' "$0" >&2; exit 2; }
+dir=$(cd "$1" && pwd)
+src=$(cd "${2:-$(dirname "$0")/..}" && pwd)
+here=$(cd "$(dirname "$0")/.." && pwd)
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+"$here/scripts/ensure-deps.sh" dpkg-dev lintian mandoc
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+main_packages=(libvelmora1 libvelmora-hx1 libvelmora-dev velmora-tools)
+# The packages with binaries, which each have a -dbgsym package.
+binary_packages=(libvelmora1 libvelmora-hx1 velmora-tools)
+
+# expected_files <package>: the files and links of the package, @V@ standing
+# for its version and @M@ for the multiarch library folder.
+expected_files() {
+  local doc="/usr/share/doc/$1/changelog.gz /usr/share/doc/$1/copyright"
+  case $1 in
+    libvelmora1) echo "/usr/lib/@M@/libvelmora.so.1 /usr/lib/@M@/libvelmora.so.@V@" ;;
+    libvelmora-hx1) echo "/usr/lib/@M@/velmora/libvelmora_hx.so" ;;
+    libvelmora-dev)
+      echo "/usr/include/velmora/velmora.h /usr/include/velmora/velmora_hx.h" \
+        "/usr/lib/@M@/libvelmora.so /usr/lib/@M@/pkgconfig/velmora.pc" \
+        "/usr/lib/@M@/pkgconfig/velmora_hx.pc /usr/share/man/man3/libvelmora.3.gz" \
+        "/usr/lib/@M@/cmake/velmora/velmoraConfig.cmake" \
+        "/usr/lib/@M@/cmake/velmora/velmoraConfigVersion.cmake" \
+        "/usr/lib/@M@/cmake/velmora/velmoraTargets.cmake" \
+        "/usr/lib/@M@/cmake/velmora/velmoraTargets-relwithdebinfo.cmake" ;;
+    velmora-tools) echo "/usr/bin/velmora-store /usr/share/man/man1/velmora-store.1.gz" ;;
+  esac
+  echo "$doc"
+}
+
+package_file() {  # package_file <package>: its .deb or .ddeb in the folder
+  local f
+  for f in "$dir/$1"_*.deb "$dir/$1"_*.ddeb; do [ -f "$f" ] && { echo "$f"; return; }; done
+  return 1
+}
+
+# Files and links of a package, directories left out, as absolute paths.
+listing() {
+  dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\.||' | sort
+}
+
+is_elf() { [ "$(head -c 4 "$1" | od -An -c | tr -d ' ')" = '177ELF' ]; }
+
+check_contents() {
+  local p f deb version root=$work/contents
+  local present
+  present=$(cd "$dir" && ls -- *.deb *.ddeb 2>/dev/null | sed 's/_.*//' | sort | tr '\n' ' ')
+  local wanted
+  wanted=$(printf '%s\n' "${main_packages[@]}" "${binary_packages[@]/%/-dbgsym}" | sort | tr '\n' ' ')
+  [ "$present" = "$wanted" ] || fail "packages are [$present], expected [$wanted]"
+
+  for p in "${main_packages[@]}"; do
+    deb=$(package_file "$p") || { fail "no package $p"; continue; }
+    version=$(dpkg-deb -f "$deb" Version)
+    mkdir -p "$root/$p" && dpkg-deb -x "$deb" "$root/$p"
+    diff <(expected_files "$p" | tr ' ' '\n' | grep . | sed -e "s|@M@|$multiarch|" -e "s|@V@|$version|" | sort) \
+      <(listing "$deb") >"$work/diff" || fail "$p holds other files than expected (< expected, > packaged):
+$(grep '^[<>]' "$work/diff")"
+    if listing "$deb" | grep -Ei 'standin|hxhost|qxmodinst|_test|bench|fuzz|example'; then
+      fail "$p ships stand-ins, test, benchmark or example programs (above)"
+    fi
+    [ -n "$(dpkg-deb -f "$deb" Description | sed -n 2p)" ] || fail "$p has no long description"
+  done
+
+  # Build paths, in the files and in what the compressed ones hold.
+  while IFS= read -r f; do
+    if grep -qaF "$src" "$f" || { [ "${f%.gz}" != "$f" ] && zcat "$f" | grep -qaF "$src"; }; then
+      fail "${f#"$root"/} holds the build path $src"
+    fi
+  done < <(find "$root" -type f)
+
+  # Binaries: no RPATH/RUNPATH, stripped, their debug file in the -dbgsym.
+  local dbg=$work/dbgsym id
+  for p in "${binary_packages[@]}"; do
+    mkdir -p "$dbg/$p"
+    deb=$(package_file "$p-dbgsym") && dpkg-deb -x "$deb" "$dbg/$p"
+    while IFS= read -r f; do
+      is_elf "$f" || continue
+      readelf -d "$f" | grep -qE '\((RPATH|RUNPATH)\)' && fail "$p: ${f#"$root/$p"} carries an RPATH/RUNPATH"
+      readelf -S --wide "$f" | grep -qE ' \.(symtab|debug_info) ' && fail "$p: ${f#"$root/$p"} is not stripped"
+      id=$(readelf -n "$f" | sed -n 's/.*Build ID: //p')
+      [ -n "$id" ] && [ -f "$dbg/$p/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" ] ||
+        fail "$p: ${f#"$root/$p"} has no debug file in $p-dbgsym"
+    done < <(find "$root/$p" -type f)
+  done
+  [ -z "$(find "$dbg" -type f ! -name '*.debug')" ] || fail "a -dbgsym package holds more than debug files"
+
+  # libvelmora1: the soname, the default store path, the shlibs file and an
+  # empty /etc/velmora of its own.
+  local lib lib1
+  lib1=$(package_file libvelmora1) || return 0
+  version=$(dpkg-deb -f "$lib1" Version)
+  lib=$root/libvelmora1/usr/lib/$multiarch/libvelmora.so.$version
+  if [ -f "$lib" ]; then
+    readelf -d "$lib" | grep -q 'Library soname: \[libvelmora.so.1\]' || fail "libvelmora's soname is not libvelmora.so.1"
+    strings -a "$lib" | grep -qx /etc/velmora/store.ini || fail "libvelmora does not name /etc/velmora/store.ini"
+  fi
+  [ -d "$root/libvelmora1/etc/velmora" ] && [ -z "$(ls -A "$root/libvelmora1/etc/velmora")" ] ||
+    fail "libvelmora1 does not own an empty /etc/velmora"
+  dpkg-deb -I "$lib1" shlibs | grep -qx "libvelmora 1 libvelmora1 (>= $version)" ||
+    fail "libvelmora1's shlibs file does not name it"
+  for p in libvelmora1 libvelmora-hx1 velmora-tools; do
+    deb=$(package_file "$p") || continue
+    dpkg-deb -f "$deb" Depends | grep -q 'libc6 (>= ' || fail "$p: Depends names no libc6 version"
+  done
+  deb=$(package_file libvelmora-dev) &&
+    [ "$(dpkg-deb -f "$deb" Depends)" = "libvelmora1 (= $version), libvelmora-hx1 (= $version)" ] ||
+    fail "libvelmora-dev does not depend on exactly this version of both libraries"
+}
+
+check_lint() {
+  local out=$work/lintian.txt
+  if ! lintian --fail-on error,warning "$dir"/*.deb "$dir"/*.ddeb >"$out" 2>&1; then
+    cat "$out"; fail "lintian reports errors or warnings"
+  else
+    echo "lintian: no error, no warning"
+  fi
+  local root=$work/lint p page
+  for p in libvelmora-dev velmora-tools; do
+    mkdir -p "$root" && dpkg-deb -x "$(package_file "$p")" "$root"
+  done
+  for page in "$root"/usr/share/man/man*/*; do
+    mandoc -T lint -W warning "$page" || fail "mandoc finds faults in ${page#"$root"}"
+  done
+}
+
+check_consume() {
+  local root=$work/root p
+  mkdir -p "$root"
+  for p in "${main_packages[@]}"; do dpkg-deb -x "$(package_file "$p")" "$root"; done
+  local libdir=$root/usr/lib/$multiarch
+  LD_LIBRARY_PATH="$libdir" "$root/usr/bin/velmora-store" check "$here/examples/store.ini" ||
+    fail "the packaged velmora-store does not accept the example store"
+  "$here/tests/install/consume.sh" "$root/usr" "$libdir" "$here/tests/install/consumer" \
+    "${CC:-cc}" "$work" || fail "the consumer does not build or run against the packages"
+}
+
+case $step in
+  contents) check_contents ;;
+  lint) check_lint ;;
+  consume) check_consume ;;
+  all) check_contents; check_lint; check_consume ;;
+esac
+[ $failures -eq 0 ] && echo "packages in $dir: $step checks passed"
+[ $failures -eq 0 ]
