@@ -121,9 +121,7 @@ class Library {
   }
 
   ViStatus OpenDefaultRM(ViSession *resourceManager) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++counters_.open_default_rm_calls;
-    WaitAtGate(lock);
+    const std::unique_lock<std::mutex> lock = Enter(&visa_standin_counters::open_default_rm_calls);
     if (settings_.openStatus != VI_SUCCESS) return settings_.openStatus;
     if (resourceManager == nullptr) return VI_ERROR_USER_BUF;
     const ViSession opened = Register(Object{});
@@ -136,9 +134,7 @@ class Library {
                     ViUInt32 *count, ViChar description[]) {
     uint32_t delayMs;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      ++counters_.find_rsrc_calls;
-      WaitAtGate(lock);
+      const std::unique_lock<std::mutex> lock = Enter(&visa_standin_counters::find_rsrc_calls);
       delayMs = settings_.findDelayMs;
     }
     // The delay stands for a slow search of the buses; other calls go on.
@@ -184,9 +180,7 @@ class Library {
   }
 
   ViStatus FindNext(ViFindList findList, ViChar description[]) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++counters_.find_next_calls;
-    WaitAtGate(lock);
+    const std::unique_lock<std::mutex> lock = Enter(&visa_standin_counters::find_next_calls);
     Object *list = Find(findList);
     if (list == nullptr || !list->isFindList) return VI_ERROR_INV_OBJECT;
     if (description == nullptr) return VI_ERROR_USER_BUF;
@@ -200,9 +194,7 @@ class Library {
   }
 
   ViStatus Close(ViObject object) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++counters_.close_calls;
-    WaitAtGate(lock);
+    const std::unique_lock<std::mutex> lock = Enter(&visa_standin_counters::close_calls);
     const auto it = objects_.find(object);
     if (it == objects_.end()) return VI_ERROR_INV_OBJECT;
     if (!it->second.isFindList) {
@@ -302,13 +294,17 @@ class Library {
     number("VISA_STANDIN_OPEN_STATUS", INT32_MIN, INT32_MAX, &loadSettings_.openStatus);
   }
 
-  // A held gate stands for a VISA call that takes as long as a test wants.
-  // Callers look their objects up only after it, since the objects may have
-  // been closed meanwhile.
-  void WaitAtGate(std::unique_lock<std::mutex> &lock) {
+  // How the four protocol entries begin: under the lock, counted, then held
+  // at the gate while it is; a held gate stands for a VISA call that takes
+  // as long as a test wants. Callers look their objects up only after this,
+  // since the objects may have been closed meanwhile.
+  std::unique_lock<std::mutex> Enter(int64_t visa_standin_counters::*calls) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++(counters_.*calls);
     ++waitingAtGate_;
     gateOpened_.wait(lock, [this] { return !gateHeld_; });
     --waitingAtGate_;
+    return lock;
   }
 
   // Expects mutex_ held. Null when object is not open.
