@@ -234,6 +234,7 @@ int Run(int argc, char **argv) {
   defaults.plugin = HXHOST_DEFAULT_PLUGIN;
   defaults.devices = HXHOST_DEFAULT_DEVICES;
   defaults.configLibrary = HXHOST_DEFAULT_CONFIG_LIBRARY;
+  defaults.visaLibrary = HXHOST_DEFAULT_VISA_LIBRARY;
   const ParseResult parsed = ParseOptions(argc, argv, defaults);
   if (const auto *error = std::get_if<std::string>(&parsed)) {
     return Fail(*error + " (hxhost --help lists the options)");
@@ -261,14 +262,22 @@ int Run(int argc, char **argv) {
     hxhost_sessions_add(s.name.c_str(), s.orig ? s.orig->c_str() : nullptr);
   }
 
-  // A host user turns the store binding on with the same two variables,
-  // set before the plug-in loads.
+  // A host user turns the store and VISA bindings on with the same
+  // variables, set before the plug-in loads.
   if (!options.store.empty()) {
     if (access(options.store.c_str(), R_OK) != 0) {
       return Fail("cannot read store '" + options.store + "': " + std::strerror(errno));
     }
     setenv("VELMORA_STORE", options.store.c_str(), 1);
     setenv("VELMORA_HX_CONFIG_LIBRARY", options.configLibrary.c_str(), 1);
+  }
+  if (!options.visa.empty()) {
+    if (access(options.visa.c_str(), R_OK) != 0) {
+      return Fail("cannot read VISA resources file '" + options.visa + "': " +
+                  std::strerror(errno));
+    }
+    setenv("VISA_STANDIN_RESOURCES", options.visa.c_str(), 1);
+    setenv("VELMORA_HX_VISA_LIBRARY", options.visaLibrary.c_str(), 1);
   }
 
   void *plugin = dlopen(options.plugin.c_str(), RTLD_NOW | RTLD_LOCAL);

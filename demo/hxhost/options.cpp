@@ -82,6 +82,10 @@ ParseResult ParseOptions(int argc, char **argv, const Options &defaults) {
       error = value(&options.store);
     } else if (name == "--config-library") {
       error = value(&options.configLibrary);
+    } else if (name == "--visa") {
+      error = value(&options.visa);
+    } else if (name == "--visa-library") {
+      error = value(&options.visaLibrary);
     } else if (name == "--display-filter") {
       error = number(&options.displayFilter);
     } else if (name == "--type-class") {
@@ -119,7 +123,9 @@ std::string Usage(const Options &defaults) {
          "from a devices file read by the discovery stand-in (one device per line:\n"
          "'name | class | prefix'). With --store, the IVI logical names of a\n"
          "configuration store come first, read by libvelmora's file store, which the\n"
-         "plug-in binds as its configuration library.\n"
+         "plug-in binds as its configuration library; with --visa, the VISA resource\n"
+         "names of a resources file follow, served by the VISA stand-in, which the\n"
+         "plug-in binds as its VISA library.\n"
          "\n"
          "Each list ends with two entries that have no name, printed as\n"
          "'(host item 3)' and '(host item 2)': the plug-in only numbers them (its\n"
@@ -136,6 +142,11 @@ std::string Usage(const Options &defaults) {
          "                         the configuration library before the plug-in loads\n"
          "  --config-library PATH  the configuration library --store binds (default: " +
          defaults.configLibrary + ")\n"
+         "  --visa FILE            list the VISA resources of this file (one per line):\n"
+         "                         sets VELMORA_HX_VISA_LIBRARY to the VISA library and\n"
+         "                         VISA_STANDIN_RESOURCES=FILE before the plug-in loads\n"
+         "  --visa-library PATH    the VISA library --visa binds (default: " +
+         defaults.visaLibrary + ")\n"
          "  --display-filter N     the control's \"displayFilter\" (default 0x3000:\n"
          "                         0x1000 IVI and instrument names, 0x2000 VISA names)\n"
          "  --type-class TEXT      the control's \"typeClass\" (e.g. acmeScope)\n"

@@ -15,6 +15,8 @@ struct Options {
   std::string sessions;        // open-sessions file; empty: none
   std::string store;           // configuration store to bind; empty: none
   std::string configLibrary;   // the configuration library that reads it
+  std::string visa;            // VISA resources file to bind; empty: none
+  std::string visaLibrary;     // the VISA library that serves it
   uint32_t displayFilter = 0x3000;
   std::optional<std::string> typeClass;
   uint32_t mode = 0;           // refresh mode of the first request
