@@ -70,9 +70,11 @@ ViStatus OpenResourceManager() REQUIRES(visaGate) {
 // The adapters run only through the slots, whose callers hold visaGate.
 int32_t GetNumberOfVisaNames(int32_t *count, char *buffer,
                              uint32_t *list) NO_THREAD_SAFETY_ANALYSIS {
+  // An attempt counts for the throttle whatever comes of it: a resource
+  // manager that fails must not restart the worker on every request.
+  library.lastListed = static_cast<int64_t>(time(nullptr));
   const ViStatus opened = OpenResourceManager();
   if (Failed(opened)) return opened;
-  library.lastListed = static_cast<int64_t>(time(nullptr));
   ViFindList found = 0;
   ViUInt32 matches = 0;
   char first[VI_FIND_BUFLEN] = "";
