@@ -52,6 +52,11 @@ constexpr long kWorkerPauseNanoseconds = 100 * 1000 * 1000;
 // that holds it.
 Mutex requestMutex;
 bool firstRequestServed GUARDED_BY(requestMutex) = false;
+// A refresh of the IVI list that a request had to skip (the configuration
+// library was busy with another thread): the next refreshing request does a
+// full one, so that a skipped first refresh is not lost to mode 0, which
+// would otherwise wait for the store to change.
+bool iviRefreshOwed GUARDED_BY(requestMutex) = false;
 
 // When a mode refreshes a source.
 enum class Refresh : uint8_t {
@@ -129,10 +134,17 @@ ResourceSnapshotRef VisaListUnless(bool running) {
 //
 // The host's UI thread never waits for another thread's call into the
 // configuration library (an IviIni_* export, the loader opening the store):
-// while one runs, the IVI list stays as it is for this request.
-void RefreshIviList(Refresh when) {
-  if (when == Refresh::kNever || !configGate.TryLock()) return;
+// while one runs, the IVI list stays as it is for this request, and the
+// next refreshing request reloads it whatever its mode.
+void RefreshIviList(Refresh when) REQUIRES(requestMutex) {
+  if (when == Refresh::kNever) return;
+  if (!configGate.TryLock()) {
+    iviRefreshOwed = true;
+    return;
+  }
   GateLock config(configGate, std::adopt_lock);
+  if (iviRefreshOwed) when = Refresh::kAlways;
+  iviRefreshOwed = false;
   void *const handle = GetConfigHandle();
   if (when == Refresh::kWhenChanged) {
     auto changed = slots.cfgConfigurationChanged.get();

@@ -1,8 +1,11 @@
-// The request hook and its fallback, which nothing fills on this platform:
-// filled here directly (the plug-in's code is linked, not loaded), to pin
-// where a request calls them and what it passes.
+// Requests with entry slots filled directly (the plug-in's code is linked,
+// not loaded): the request hook and its fallback, which nothing fills on
+// this platform, to pin where a request calls them and what it passes; and
+// a configuration library that another thread keeps busy.
 #include <cstdint>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -88,6 +91,61 @@ TEST_F(RequestHook, IsCalledAfterTheClassTestWithTheArgumentsAsPassed) {
   EXPECT_EQ(0, GetIOControlNames(0, hxtest::IviClass(), nullptr, &bound, properties_.get(), 2));
   hxhost_dispose_list(bound);
   EXPECT_EQ(1, fallbackCalls);
+}
+
+
+// The configuration library busy with another thread: a request neither
+// waits for it nor loses the refresh it skipped.
+std::vector<std::string> storeNames;
+int storeHandle = 0;
+
+int32_t FakeOpen(const char *, void **handle) {
+  *handle = &storeHandle;
+  return 0;
+}
+int32_t FakeChanged(void *, uint8_t *changed) {
+  *changed = 0;  // never tells: only an owed refresh can see an edit
+  return 0;
+}
+int32_t FakeCount(void *, int32_t *count) {
+  *count = static_cast<int32_t>(storeNames.size());
+  return 0;
+}
+int32_t FakeNth(void *, uint32_t index, const char **name) {
+  *name = storeNames[index - 1].c_str();
+  return 0;
+}
+
+TEST(BusyConfigurationLibrary, ARequestKeepsItsListAndTheNextOneRebuildsIt) {
+  {
+    hx::GateLock lock(hx::configGate);
+    hx::slots.cfgOpenIniFile.set(FakeOpen);
+    hx::slots.cfgConfigurationChanged.set(FakeChanged);
+    hx::slots.cfgGetNumberOfLogicalNames.set(FakeCount);
+    hx::slots.cfgGetNthLogicalName.set(FakeNth);
+  }
+  storeNames = {"Alpha"};
+  hxtest::Properties properties;
+  hxtest::Plugin linked{};
+  linked.GetIOControlNames = GetIOControlNames;
+  HxHandle names = nullptr;
+  ASSERT_EQ(0, hxtest::RequestUntilBound(linked, &names, properties.get(), 1));
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "#-1", "#3", "#2"}), hxtest::TakeList(names));
+
+  storeNames = {"Alpha", "Beta"};
+  std::promise<void> held, done;
+  std::thread holder([&] {
+    hx::GateLock lock(hx::configGate);
+    held.set_value();
+    done.get_future().wait();
+  });
+  held.get_future().wait();
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "#-1", "#3", "#2"}),
+            hxtest::RequestRendered(linked, properties.get(), 1));
+  done.set_value();
+  holder.join();
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "Beta", "#-1", "#3", "#2"}),
+            hxtest::RequestRendered(linked, properties.get(), 0));
 }
 
 }  // namespace
