@@ -15,27 +15,38 @@ namespace {
 // does not foresee (an exception inside the plug-in).
 constexpr int32_t kUnexpectedFailure = -1;
 
+// An outside library the forwarders reach: its gate, the step that binds
+// it and the test whether it is bound.
+struct Forwarding {
+  ReleaseGate &gate;
+  int32_t (*ensure)();
+  bool (*bound)();
+};
+// The configuration library takes no locks of its own, so every call into
+// it holds configGate; the VISA adapter's find lists live under visaGate.
+const Forwarding kToConfig{configGate, EnsureConfigLibrary, IsConfigLibraryBound};
+const Forwarding kToVisa{visaGate, EnsureVisaLibrary, IsVisaLibraryBound};
+
 // The forwarding pattern: make sure the library is bound, then call its entry
 // of the same name with the caller's arguments unchanged and answer what it
-// answers. Unbound, the status of the binding step is the answer. The
-// configuration library takes no locks of its own, so every call into it
-// holds configGate.
+// answers. Unbound, the status of the binding step is the answer.
 template <class Fn, class... Args>
-int32_t ForwardToConfig(EntrySlot<Fn> EntrySlots::*slot, Args... args) {
-  GateLock lock(configGate);
-  const int32_t status = EnsureConfigLibrary();
-  if (status != 0 || !IsConfigLibraryBound()) return status;
+int32_t Forward(const Forwarding &to, EntrySlot<Fn> EntrySlots::*slot, Args... args) {
+  GateLock lock(to.gate);
+  const int32_t status = to.ensure();
+  if (status != 0 || !to.bound()) return status;
   Fn fn = (slots.*slot).get();
   return fn != nullptr ? fn(args...) : status;
 }
 
 template <class Fn, class... Args>
+int32_t ForwardToConfig(EntrySlot<Fn> EntrySlots::*slot, Args... args) {
+  return Forward(kToConfig, slot, args...);
+}
+
+template <class Fn, class... Args>
 int32_t ForwardToVisa(EntrySlot<Fn> EntrySlots::*slot, Args... args) {
-  GateLock lock(visaGate);
-  const int32_t status = EnsureVisaLibrary();
-  if (status != 0 || !IsVisaLibraryBound()) return status;
-  Fn fn = (slots.*slot).get();
-  return fn != nullptr ? fn(args...) : status;
+  return Forward(kToVisa, slot, args...);
 }
 
 // Reads one string attribute of an installed device into the caller's
