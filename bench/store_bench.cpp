@@ -170,7 +170,7 @@ void BM_SaveAfterOneChange(benchmark::State &state) {
     const std::string description = "changed " + std::to_string(round++);
     IviIni_SetVIDescription(h, "Bench5000.Scope", description.c_str());
     state.ResumeTiming();
-    if (velmora::SaveStore(h->state.store, h->state.path) != kIviIniSuccess) {
+    if (velmora::SaveStore(h->state.store, h->state.location) != kIviIniSuccess) {
       state.SkipWithError("save");
     }
   }
