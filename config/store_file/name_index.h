@@ -53,6 +53,25 @@ class NameIndex {
     return true;
   }
 
+  // Finds the entry that matches, as Find does, or else places `entry` where
+  // the probe ended, in one probe: for filling an index that Reserve has made
+  // room in, and that has no erased slots.
+  template <typename Matches>
+  uint32_t FindOrPlace(uint32_t hash, uint32_t entry, Matches matches) {
+    uint32_t i = hash & mask_;
+    for (; slots_[i] != kEmpty; i = (i + 1) & mask_) {
+      if (matches(slots_[i])) return slots_[i];
+    }
+    slots_[i] = entry;
+    ++used_;
+    ++live_;
+    return kAbsent;
+  }
+
+  // Makes room for `count` entries in an empty index, so that inserting them
+  // never regrows it; false when it cannot be had.
+  bool Reserve(uint32_t count) { return slots_ != nullptr || Allocate(count + 1); }
+
   // Takes out an entry that is in the index.
   void Erase(uint32_t hash, uint32_t entry);
 

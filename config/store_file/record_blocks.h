@@ -32,14 +32,20 @@ class RecordBlocks {
 
   // A new zero-filled record at the end; null when out of memory.
   char *Append() {
-    if (size_ == Capacity()) {
-      if (!blocks_.EnsureRoom(1)) return nullptr;
-      const uint32_t records = BlockCapacity(blocks_.size());
-      void *block = calloc(records, recordSize_);
-      if (block == nullptr) return nullptr;
-      blocks_.Append(static_cast<char *>(block));
-    }
-    return At(size_++);
+    if (room_ == 0 && !NewBlock()) return nullptr;
+    char *record = next_;
+    next_ += recordSize_;
+    --room_;
+    ++size_;
+    return record;
+  }
+
+  // Takes back the last record appended; its memory stays for the next.
+  void PopBack() {
+    next_ -= recordSize_;
+    memset(next_, 0, recordSize_);
+    ++room_;
+    --size_;
   }
 
  private:
@@ -61,15 +67,22 @@ class RecordBlocks {
     const uint32_t block = BlockOf(i);
     return i - (((1u << block) - 1) << kFirstShift);
   }
-  uint32_t Capacity() const {
-    const uint32_t blocks = blocks_.size();
-    if (blocks <= kSmallBlocks) return ((1u << blocks) - 1) << kFirstShift;
-    return kSmallRecords + ((blocks - kSmallBlocks) << kLastShift);
+  bool NewBlock() {
+    if (!blocks_.EnsureRoom(1)) return false;
+    const uint32_t records = BlockCapacity(blocks_.size());
+    void *block = calloc(records, recordSize_);
+    if (block == nullptr) return false;
+    blocks_.Append(static_cast<char *>(block));
+    next_ = static_cast<char *>(block);
+    room_ = records;
+    return true;
   }
 
   GrowableArray<char *> blocks_;
   uint32_t recordSize_;
   uint32_t size_ = 0;
+  char *next_ = nullptr;  // the next record of the last block
+  uint32_t room_ = 0;     // records left in the last block
 };
 
 }  // namespace store

@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 
 #include <new>
 
@@ -133,27 +132,38 @@ bool Store::Keep(const char *data, size_t length, Str *kept) {
   return true;
 }
 
-Store::Item *Store::AppendItem(Kind kind, Str name, uint32_t hash, uint32_t *number) {
+Store::Item *Store::AppendRecord(Kind kind, uint32_t *number) {
   const int k = static_cast<int>(kind);
   const uint32_t index = records_[k].size();
   if (index > kIndexMask) return nullptr;
   if (!liveTree_[k].empty() && !liveTree_[k].EnsureRoom(1)) return nullptr;
-  // Indexed first: it is the step that may fail, and an index entry is
-  // simpler to take back than a record.
-  const bool indexed = index_[k].Insert(hash, index, [this, k](uint32_t entry) {
+  char *record = records_[k].Append();
+  if (record == nullptr) return nullptr;
+  if (!liveTree_[k].empty()) AppendToLiveTree(k);
+  *number = Number(kind, index);
+  return reinterpret_cast<Item *>(record);
+}
+
+bool Store::IndexName(uint32_t number) {
+  const int k = static_cast<int>(KindOf(number));
+  return index_[k].Insert(ItemOf(number).nameHash, IndexOf(number), [this, k](uint32_t entry) {
     return reinterpret_cast<const Item *>(records_[k].At(entry))->nameHash;
   });
-  if (!indexed) return nullptr;
-  char *record = records_[k].Append();
-  if (record == nullptr) {
-    index_[k].Erase(hash, index);
-    return nullptr;
-  }
-  if (!liveTree_[k].empty()) AppendToLiveTree(k);
-  auto *item = reinterpret_cast<Item *>(record);
+}
+
+Store::Item *Store::AppendItem(Kind kind, Str name, uint32_t hash, uint32_t *number) {
+  Item *item = AppendRecord(kind, number);
+  if (item == nullptr) return nullptr;
   item->name = name;
   item->nameHash = hash;
-  *number = Number(kind, index);
+  if (!IndexName(*number)) {
+    // Taken back: the record is the last one, and nothing refers to it yet.
+    records_[static_cast<int>(kind)].PopBack();
+    if (!liveTree_[static_cast<int>(kind)].empty()) {
+      liveTree_[static_cast<int>(kind)].Truncate(liveTree_[static_cast<int>(kind)].size() - 1);
+    }
+    return nullptr;
+  }
   return item;
 }
 
@@ -584,19 +594,21 @@ int32_t Store::Remove(uint32_t number) {
 }
 
 bool ParseBoolean(const char *text, size_t length, bool *value) {
-  static const struct {
-    const char *word;
-    bool value;
-  } kWords[] = {{"true", true}, {"false", false}, {"1", true},
-                {"0", false},   {"yes", true},    {"no", false}};
+  // The six words, letter case aside, one of each length but 1: read on
+  // every Simulate line.
+  static const char *const kWords[] = {nullptr, "01", "no", "yes", "true", "false"};
   if (length == 0 || length > 5) return false;
-  for (const auto &known : kWords) {
-    if (strlen(known.word) == length && strncasecmp(text, known.word, length) == 0) {
-      *value = known.value;
-      return true;
-    }
+  if (length == 1) {
+    if (text[0] != '0' && text[0] != '1') return false;
+    *value = text[0] == '1';
+    return true;
   }
-  return false;
+  const char *word = kWords[length];
+  for (size_t i = 0; i < length; ++i) {
+    if ((text[i] | 0x20) != word[i]) return false;  // folding lowers a capital
+  }
+  *value = length != 2 && length != 5;
+  return true;
 }
 
 }  // namespace store

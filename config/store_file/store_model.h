@@ -202,8 +202,12 @@ class Store {
 
   int32_t Parse(ParseError *error);
   uint32_t FindHashed(Kind kind, const char *name, size_t length, uint32_t hash) const;
+  // Appends an item's record; null when out of memory.
+  Item *AppendRecord(Kind kind, uint32_t *number);
   // Appends an item's record and indexes its name; null when out of memory.
   Item *AppendItem(Kind kind, Str name, uint32_t hash, uint32_t *number);
+  // Indexes an item's name, growing the index when needed.
+  bool IndexName(uint32_t number);
   // Copies bytes into the pool; false when out of memory.
   bool Keep(const char *data, size_t length, Str *kept);
 

@@ -1,9 +1,10 @@
 // Reading a store file: one pass over the text, one line at a time, with no
 // allocation per line. Names and values stay where they are in the text; an
 // item's record keeps where each of its values starts, and only quoted ones
-// with escapes are decoded into the pool. The first problem in file order
-// ends the pass with its status, line number and a sentence that says what
-// is wrong.
+// with escapes are decoded into the pool. The name indexes are built after
+// the pass, each at once for the items there are, and that is where a second
+// section of a name shows. The first problem in file order ends the load
+// with its status, line number and a sentence that says what is wrong.
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -20,7 +21,12 @@ class Store::Parser {
  public:
   Parser(Store &store, ParseError *error) : s_(store), error_(error) {}
 
-  int32_t Run() {
+  int32_t Run() { return Index(Lines()); }
+
+ private:
+  enum class Section { kNone, kKnown, kUnknown };
+
+  int32_t Lines() {
     const char *text = s_.text_;
     const char *end = text + s_.textSize_;
     // A NUL would cut every C string made from the file short. It is looked
@@ -35,6 +41,7 @@ class Store::Parser {
     bool sawLineEnd = false;
     while (p < end) {
       ++line_;
+      lineStart_ = p;
       const LineSpan span = LineAt(p, end);
       if (nul < span.next) {
         return Fail(kIviIniStoreNulByte, "the line holds a NUL byte: this is not a text file");
@@ -54,8 +61,40 @@ class Store::Parser {
     return kIviIniSuccess;
   }
 
- private:
-  enum class Section { kNone, kKnown, kUnknown };
+  // Indexes the names of the items read, kind by kind, each index sized at
+  // once for them. A name met twice is refused, unless the pass stopped at a
+  // problem earlier in the file.
+  int32_t Index(int32_t status) {
+    if (status == kIviIniOutOfMemory) return status;
+    const uint32_t stopped = status == kIviIniSuccess ? UINT32_MAX : Offset(lineStart_);
+    uint32_t second = kNoItem, first = kNoItem;
+    for (int k = 0; k < kKindCount; ++k) {
+      const Kind kind = static_cast<Kind>(k);
+      if (!s_.index_[k].Reserve(s_.records_[k].size())) return OutOfMemory();
+      for (uint32_t i = 0; i < s_.records_[k].size(); ++i) {
+        const Item &item = s_.ItemOf(Store::Number(kind, i));
+        const char *name = s_.Data(item.name);
+        const uint32_t previous = s_.index_[k].FindOrPlace(item.nameHash, i, [&](uint32_t other) {
+          const Item &candidate = s_.ItemOf(Store::Number(kind, other));
+          return candidate.nameHash == item.nameHash && candidate.name.length == item.name.length &&
+                 memcmp(s_.Data(candidate.name), name, item.name.length) == 0;
+        });
+        if (previous == NameIndex::kAbsent) continue;
+        const uint32_t at = item.headerStart;
+        if (at < stopped && (second == kNoItem || at < s_.ItemOf(second).headerStart)) {
+          second = Store::Number(kind, i);
+          first = Store::Number(kind, previous);
+        }
+        break;  // the kind's first repeated name is its earliest
+      }
+    }
+    if (second == kNoItem) return status;
+    const TextView name = s_.Name(second);
+    line_ = s_.HeaderLine(second);
+    return Fail(kIviIniStoreDuplicateSection, "a second [%s %.*s] section; the first is on line %u",
+                SpecOf(Store::KindOf(second)).name, Shown(name.length), name.data,
+                s_.HeaderLine(first));
+  }
 
   uint32_t Offset(const char *p) const { return static_cast<uint32_t>(p - s_.text_); }
 
@@ -115,17 +154,11 @@ class Store::Parser {
 
     Str itemName;
     if (!Decoded(quoted, name, nameLength, &itemName)) return OutOfMemory();
-    const char *decoded = s_.Data(itemName);
-    const uint32_t hash = HashName(decoded, nameLength);
-    const uint32_t previous = s_.FindHashed(kind, decoded, nameLength, hash);
-    if (previous != kNoItem) {
-      return Fail(kIviIniStoreDuplicateSection,
-                  "a second [%s %.*s] section; the first is on line %u", kindName,
-                  Shown(nameLength), decoded, s_.HeaderLine(previous));
-    }
     uint32_t number;
-    item_ = s_.AppendItem(kind, itemName, hash, &number);
+    item_ = s_.AppendRecord(kind, &number);
     if (item_ == nullptr) return OutOfMemory();
+    item_->name = itemName;
+    item_->nameHash = HashName(s_.Data(itemName), nameLength);
     item_->headerStart = Offset(lineStart);
     item_->tailEnd = Offset(next);
     slots_ = s_.SlotsOf(number);
@@ -136,16 +169,24 @@ class Store::Parser {
   }
 
   int32_t KeyLine(const char *p, const char *end, const char *next) {
-    const char *equals = static_cast<const char *>(memchr(p, '=', end - p));
-    if (equals == nullptr) {
-      return Fail(kIviIniStoreBadLine,
-                  "expected a [Kind Name] header, a Key = Value line, a comment or a blank line");
-    }
-    const size_t keyLength = static_cast<size_t>(TrimEnd(p, equals) - p);
-    if (keyLength == 0) return Fail(kIviIniStoreBadLine, "the line has no key before '='");
-    if (section_ == Section::kNone) {
-      return Fail(kIviIniStoreKeyOutsideSection, "'%.*s' comes before the first [Kind Name] header",
-                  Shown(keyLength), p);
+    // Most lines spell a key of their section's kind: matched at once.
+    const char *equals = nullptr;
+    int slot = section_ == Section::kKnown ? MatchKeyLine(kind_, p, end, &equals) : -1;
+    size_t keyLength = slot >= 0 ? SpecOf(kind_).keys[slot].length : 0;
+    if (slot < 0) {
+      equals = static_cast<const char *>(memchr(p, '=', static_cast<size_t>(end - p)));
+      if (equals == nullptr) {
+        return Fail(kIviIniStoreBadLine,
+                    "expected a [Kind Name] header, a Key = Value line, a comment or a blank "
+                    "line");
+      }
+      keyLength = static_cast<size_t>(TrimEnd(p, equals) - p);
+      if (keyLength == 0) return Fail(kIviIniStoreBadLine, "the line has no key before '='");
+      if (section_ == Section::kNone) {
+        return Fail(kIviIniStoreKeyOutsideSection,
+                    "'%.*s' comes before the first [Kind Name] header", Shown(keyLength), p);
+      }
+      slot = SlotOfKey(kind_, p, keyLength);
     }
 
     const char *raw = equals + 1;
@@ -166,14 +207,13 @@ class Store::Parser {
 
     // Every key line, known or not, moves the place where new keys go.
     item_->tailEnd = Offset(next);
-    const int slot = SlotOfKey(kind_, p, keyLength);
     if (slot < 0) return kIviIniSuccess;  // kept in the file, not read
     if (slots_[slot] != 0) {
       return Fail(kIviIniStoreDuplicateKey, "a second '%s' key in this %s section",
                   SpecOf(kind_).keys[slot].key, SpecOf(kind_).name);
     }
     const uint32_t rawStart = Offset(raw);
-    Str value;
+    Str value = {0, 0};
     if (quoted.escaped) {
       if (!Decoded(quoted, raw + 1, quoted.decodedLength, &value)) return OutOfMemory();
       const Override decoded = {value, value, rawStart, 1, 1};
@@ -181,17 +221,20 @@ class Store::Parser {
       slots_[slot] = kOverride | (s_.overrides_.size() - 1);
     } else {
       slots_[slot] = rawStart;
+    }
+    const Field field = SpecOf(kind_).keys[slot].field;
+    if (field != Field::kSimulate && field != Field::kChannels) return kIviIniSuccess;
+    if (!quoted.escaped) {
       value = quoted.closing != nullptr
                   ? Str{rawStart + 1, quoted.decodedLength}
                   : Str{rawStart, static_cast<uint32_t>(TrimEnd(raw, end) - raw)};
     }
-    return Interpret(SpecOf(kind_).keys[slot].field, value);
+    return Interpret(field, value);
   }
 
   // Checks the values that are more than text. Channel lists are taken apart
   // again when they are asked for; here they are only checked.
   int32_t Interpret(Field field, Str value) {
-    if (field != Field::kSimulate && field != Field::kChannels) return kIviIniSuccess;
     const char *text = s_.Data(value);
     if (field == Field::kSimulate) {
       bool simulate;
@@ -249,6 +292,7 @@ class Store::Parser {
   Store &s_;
   ParseError *error_;
   uint32_t line_ = 0;
+  const char *lineStart_ = nullptr;  // of the line being read
   Section section_ = Section::kNone;
   // The known section being read: its record (which never moves) and slots.
   Item *item_ = nullptr;

@@ -198,6 +198,9 @@ TEST(StoreRead, RefusesBadInputWithItsStatusAndLine) {
       {"[Session a]\n\n\nx\0y\n", kIviIniStoreNulByte, 4, 19},
       // The first problem in file order is the one named.
       {"[Session a]\nbad\n\nx\0y\n", kIviIniStoreBadLine, 2, 21},
+      {"[Session a]\n[Session a]\nbad\n", kIviIniStoreDuplicateSection, 2, 0},
+      {"[Device d]\nbad\n[Device d]\n", kIviIniStoreBadLine, 2, 0},
+      {"[Session s]\n[Device d]\n[Device d]\n[Session s]\n", kIviIniStoreDuplicateSection, 3, 0},
   };
   for (const BadCase &c : cases) {
     SCOPED_TRACE(c.text);
