@@ -65,44 +65,30 @@ const FileSystem kSystem = {
 
 const FileSystem *g_files = &kSystem;  // callers serialise, as for every call of the library
 
+// What each step does, in the order of FileStep, as a failure names it.
+constexpr const char *kStepWords[] = {"using",
+                                      "opening",
+                                      "examining",
+                                      "reading",
+                                      "following the link",
+                                      "opening the folder of",
+                                      "locking the folder of",
+                                      "saving over",
+                                      "writing to",
+                                      "creating a temporary file for",
+                                      "writing",
+                                      "giving the owner and group to",
+                                      "giving the mode to",
+                                      "giving the extended attributes to",
+                                      "flushing",
+                                      "closing",
+                                      "replacing"};
+static_assert(sizeof kStepWords / sizeof kStepWords[0] ==
+                  static_cast<size_t>(FileStep::kRename) + 1,
+              "one text per step");
+
 const char *StepWords(FileStep step) {
-  switch (step) {
-    case FileStep::kNone:
-      return "using";
-    case FileStep::kOpen:
-      return "opening";
-    case FileStep::kExamine:
-      return "examining";
-    case FileStep::kRead:
-      return "reading";
-    case FileStep::kResolve:
-      return "following the link";
-    case FileStep::kOpenFolder:
-      return "opening the folder of";
-    case FileStep::kLock:
-      return "locking the folder of";
-    case FileStep::kCompare:
-      return "saving over";
-    case FileStep::kCheckAccess:
-      return "writing to";
-    case FileStep::kCreateTemporary:
-      return "creating a temporary file for";
-    case FileStep::kWrite:
-      return "writing";
-    case FileStep::kKeepOwner:
-      return "giving the owner and group to";
-    case FileStep::kKeepMode:
-      return "giving the mode to";
-    case FileStep::kKeepAttributes:
-      return "giving the extended attributes to";
-    case FileStep::kSync:
-      return "flushing";
-    case FileStep::kClose:
-      return "closing";
-    case FileStep::kRename:
-      return "replacing";
-  }
-  return "using";
+  return kStepWords[static_cast<int>(step)];
 }
 
 }  // namespace

@@ -87,10 +87,10 @@ int32_t Store::LoadFile(const char *path, ParseError *error) {
   if (status != kIviIniSuccess && status != kIviIniOutOfMemory) {
     // A refused file is worth a line in the trace: it says why a program
     // finds no configuration.
+    // Traced only: LastFailure is about the file system, which did its part.
     char line[sizeof reported.message + 64];
     snprintf(line, sizeof line, "line %u: %s", reported.line, reported.message);
-    Fail(&failure_, status, FileStep::kRead, path, 0, line);
-    failure_.reason = nullptr;  // `line` does not outlive this call
+    Fail(nullptr, status, FileStep::kRead, path, 0, line);
   }
   return status;
 }
@@ -214,20 +214,12 @@ Str Store::FileValue(uint32_t rawStart) const {
   return {rawStart, length};
 }
 
-Store::SlotValue Store::Current(uint32_t number, int slot) const {
+Store::SlotValue Store::SlotState(uint32_t number, int slot, bool asLoaded) const {
   const uint32_t s = SlotsOf(number)[slot];
   if (s == 0) return {false, {0, 0}};
   if ((s & kOverride) == 0) return {true, FileValue(s)};
   const Override &o = overrides_[s & ~kOverride];
-  return {o.present != 0, o.value};
-}
-
-Store::SlotValue Store::Loaded(uint32_t number, int slot) const {
-  const uint32_t s = SlotsOf(number)[slot];
-  if (s == 0) return {false, {0, 0}};
-  if ((s & kOverride) == 0) return {true, FileValue(s)};
-  const Override &o = overrides_[s & ~kOverride];
-  return {o.loadedPresent != 0, o.loaded};
+  return asLoaded ? SlotValue{o.loadedPresent != 0, o.loaded} : SlotValue{o.present != 0, o.value};
 }
 
 uint32_t Store::RawStart(uint32_t number, int slot) const {

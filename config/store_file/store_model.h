@@ -214,8 +214,9 @@ class Store {
   // The value a line of the file holds at `rawStart`: the rest of the line,
   // blanks trimmed, without its quotes.
   Str FileValue(uint32_t rawStart) const;
-  SlotValue Current(uint32_t number, int slot) const;
-  SlotValue Loaded(uint32_t number, int slot) const;
+  SlotValue SlotState(uint32_t number, int slot, bool asLoaded) const;
+  SlotValue Current(uint32_t number, int slot) const { return SlotState(number, slot, false); }
+  SlotValue Loaded(uint32_t number, int slot) const { return SlotState(number, slot, true); }
   uint32_t RawStart(uint32_t number, int slot) const;
   // Where a value written at `rawStart` ends: the end of its line, less a
   // line end and trailing blanks.
