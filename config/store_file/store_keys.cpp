@@ -79,6 +79,51 @@ bool SameWord(const char *word, size_t length, const FoldedWord &known) {
          (Load(word + length - 4) | kFold) == known.pieces[2];
 }
 
+// The keys of a kind by their first four letters: a line is matched against
+// the one or two keys whose start falls in the same of 32 buckets, rather
+// than against each key in turn, whose order in a section varies from one
+// to the next.
+constexpr uint32_t Bucket(uint32_t firstPiece) {
+  return (firstPiece * 0x9E3779B1u) >> 27;
+}
+
+struct KeyTable {
+  uint8_t candidates[32][2];  // slot + 1 of the keys of a bucket; 0: none
+};
+
+template <size_t N>
+constexpr KeyTable MakeKeyTable(const KeySpec (&keys)[N]) {
+  KeyTable table{};
+  for (size_t slot = 0; slot < N; ++slot) {
+    uint8_t *bucket = table.candidates[Bucket(keys[slot].folded.pieces[0])];
+    bucket[bucket[0] == 0 ? 0 : 1] = static_cast<uint8_t>(slot + 1);
+  }
+  return table;
+}
+
+// A third key in a bucket would be lost.
+template <size_t N>
+constexpr bool BucketsHoldTwo(const KeySpec (&keys)[N]) {
+  for (size_t a = 0; a < N; ++a) {
+    size_t same = 0;
+    for (size_t b = 0; b < N; ++b) {
+      if (Bucket(keys[a].folded.pieces[0]) == Bucket(keys[b].folded.pieces[0])) ++same;
+    }
+    if (same > 2) return false;
+  }
+  return true;
+}
+static_assert(BucketsHoldTwo(kLogicalNameKeys) && BucketsHoldTwo(kSessionKeys) &&
+                  BucketsHoldTwo(kDriverKeys) && BucketsHoldTwo(kDeviceKeys),
+              "at most two keys of a kind share a bucket");
+
+constexpr KeyTable kKeyTables[kKindCount] = {
+    MakeKeyTable(kLogicalNameKeys),
+    MakeKeyTable(kSessionKeys),
+    MakeKeyTable(kDriverKeys),
+    MakeKeyTable(kDeviceKeys),
+};
+
 }  // namespace
 
 constexpr KindSpec kKindSpecs[kKindCount] = {
@@ -113,7 +158,9 @@ int MatchKeyLine(Kind kind, const char *p, const char *end, const char **equals)
   if (available < 5) return -1;
   const KindSpec &spec = SpecOf(kind);
   const uint32_t first = Load(p) | kFold;
-  for (int slot = 0; slot < spec.keyCount; ++slot) {
+  const uint8_t *candidates = kKeyTables[static_cast<int>(kind)].candidates[Bucket(first)];
+  for (int c = 0; c < 2 && candidates[c] != 0; ++c) {
+    const int slot = candidates[c] - 1;
     const KeySpec &known = spec.keys[slot];
     if (known.folded.pieces[0] != first || available <= known.length ||
         !SameWord(p, known.length, known.folded)) {
