@@ -97,8 +97,8 @@ extern "C" {
   X(kIviIniStoreBadLine,           -1306, "a line is neither blank, a comment, a [Kind Name] "    \
                                           "header nor Key = Value, or has no key")                \
   X(kIviIniStoreKeyOutsideSection, -1307, "a Key = Value line before the first header")           \
-  X(kIviIniStoreBadHeader,         -1308, "a header without its ']', with text after it, or of "  \
-                                          "a known kind without a name")                          \
+  X(kIviIniStoreBadHeader,         -1308, "a header of no kind, or of a known kind without its "  \
+                                          "']', with text after it, or without a name")           \
   X(kIviIniStoreBadQuoting,        -1309, "an unterminated quote, an escape other than \\\" and " \
                                           "\\\\, or text after the closing quote")                 \
   X(kIviIniStoreDuplicateSection,  -1310, "a second section of the same known kind and name")     \
