@@ -2,10 +2,16 @@
 // logical names, 100 drivers and 1,000 devices, about 2 MB of text. Each
 // measurement has its baseline in the same program:
 //   opening the store (IviIni_OpenIniFile + close)   vs reading the file and counting its lines
+//   the library's peak heap while opening            vs the file's size
 //   findItem by name in that store                   vs findItem in a store of 10 sessions
+//   the plug-in's by-name reads at 10k and 100k      vs the same reads in a store of 10
+//   removing or editing every session, last first    vs the same, first first; 10k to 300k
 //   saving after one change (temporary, fsync, rename) vs writing the file once, and
 //                                                      writing it with fsync and rename
+// The program is linked with --wrap for the allocator, so that it can count
+// the heap the library holds (see PeakHeap).
 #include <fcntl.h>
+#include <malloc.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,6 +20,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,6 +31,54 @@
 #include "config/configuration.h"
 #include "config/object_guard.h"
 #include "velmora/velmora.h"
+
+// ---- The library's heap, counted ---------------------------------------------------
+// Every allocation of the library's objects linked into this program goes
+// through these; the benchmark library and libstdc++ allocate elsewhere.
+
+namespace {
+size_t g_liveHeap = 0;
+size_t g_peakHeap = 0;
+
+void Took(void *block) {
+  if (block == nullptr) return;
+  g_liveHeap += malloc_usable_size(block);
+  if (g_liveHeap > g_peakHeap) g_peakHeap = g_liveHeap;
+}
+void Gave(void *block) {
+  if (block != nullptr) g_liveHeap -= malloc_usable_size(block);
+}
+}  // namespace
+
+extern "C" {
+void *__real_malloc(size_t size);
+void *__real_calloc(size_t count, size_t size);
+void *__real_realloc(void *block, size_t size);
+void __real_free(void *block);
+
+void *__wrap_malloc(size_t size) {
+  void *block = __real_malloc(size);
+  Took(block);
+  return block;
+}
+void *__wrap_calloc(size_t count, size_t size) {
+  void *block = __real_calloc(count, size);
+  Took(block);
+  return block;
+}
+void *__wrap_realloc(void *block, size_t size) {
+  const size_t before = block != nullptr ? malloc_usable_size(block) : 0;
+  void *moved = __real_realloc(block, size);
+  if (moved == nullptr) return nullptr;
+  g_liveHeap -= before;
+  Took(moved);
+  return moved;
+}
+void __wrap_free(void *block) {
+  Gave(block);
+  __real_free(block);
+}
+}  // extern "C"
 
 namespace {
 
@@ -154,6 +209,114 @@ void BM_FindItemInStoreOf10(benchmark::State &state) {
 }
 BENCHMARK(BM_FindItemInStoreOf10);
 
+// The library's peak heap while it opens the site's store, against the
+// file's size: the text, the items and the indexes, all at once.
+void BM_PeakHeapOfOpening(benchmark::State &state) {
+  const Site &site = TheSite();
+  for (auto _ : state) {
+    const size_t before = g_liveHeap;
+    g_peakHeap = before;
+    IviIniHandle h = nullptr;
+    if (IviIni_OpenIniFile(site.large_.c_str(), &h) != kIviIniSuccess) state.SkipWithError("open");
+    IviIni_CloseIniFile(h, 0);
+    state.counters["peak_per_file_byte"] =
+        static_cast<double>(g_peakHeap - before) / static_cast<double>(site.text_.size());
+  }
+  state.counters["file_bytes"] = static_cast<double>(site.text_.size());
+}
+BENCHMARK(BM_PeakHeapOfOpening)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Stores of `sessions` sessions and as many logical names, written once.
+struct SizedStore {
+  std::string path;
+  std::vector<std::string> logicalNames;  // in file order
+  std::vector<std::string> sessions;
+  size_t bytes;
+};
+
+const SizedStore &StoreOfSize(int sessions, bool logicalNames) {
+  static std::map<std::pair<int, bool>, SizedStore> stores;
+  SizedStore &store = stores[{sessions, logicalNames}];
+  if (!store.path.empty()) return store;
+  store.path = TheSite().folder_ + "/sized-" + std::to_string(sessions) +
+               (logicalNames ? "-named" : "") + ".ini";
+  const int drivers = std::min(100, std::max(2, sessions / 100));
+  const int devices = std::min(1000, std::max(5, sessions / 10));
+  const std::string text =
+      MakeStore(sessions, logicalNames ? sessions : 0, drivers, devices, &store.sessions);
+  std::ofstream(store.path, std::ios::binary) << text;
+  store.bytes = text.size();
+  for (int l = 0; logicalNames && l < sessions; ++l) {
+    store.logicalNames.push_back("Scope" + std::to_string(l));
+  }
+  return store;
+}
+
+// What the plug-in does for each logical name when it rebuilds its list:
+// the n-th name, then four reads by name through the C interface (the
+// session, its driver, the driver's class and prefix). Reported per call;
+// range(0) is the store's size, range(1) 1 for names taken in a random
+// order rather than the file's.
+void BM_ReadByName(benchmark::State &state) {
+  const SizedStore &store = StoreOfSize(static_cast<int>(state.range(0)), true);
+  IviIniHandle h = nullptr;
+  if (IviIni_OpenIniFile(store.path.c_str(), &h) != kIviIniSuccess) {
+    state.SkipWithError("open");
+    return;
+  }
+  std::vector<int32_t> order(store.logicalNames.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int32_t>(i) + 1;
+  if (state.range(1) != 0) std::shuffle(order.begin(), order.end(), std::mt19937(7u));
+  char session[512], driver[512], text[512];
+  size_t next = 0;
+  for (auto _ : state) {
+    const char *name = nullptr;
+    IviIni_GetNthLogicalName(h, order[next], &name);
+    IviIni_GetLogicalNameVI(h, name, session, sizeof session);
+    IviIni_GetVIDriver(h, session, driver, sizeof driver);
+    IviIni_GetDriverClass(h, driver, text, sizeof text);
+    if (IviIni_GetDriverPrefix(h, driver, text, sizeof text) != kIviIniSuccess) {
+      state.SkipWithError("read");
+    }
+    next = next + 1 == order.size() ? 0 : next + 1;
+  }
+  state.SetItemsProcessed(state.iterations() * 5);  // calls
+  IviIni_CloseIniFile(h, 0);
+}
+BENCHMARK(BM_ReadByName)
+    ->ArgsProduct({{10, 10000, 100000}, {0, 1}})
+    ->ArgNames({"names", "shuffled"});
+
+// Every session removed (range(1) 0) or given a new description (1), by
+// name through the C interface, in file order (range(2) 0) or last first
+// (1). The open and close around it are not timed.
+void BM_EditEverySession(benchmark::State &state) {
+  const SizedStore &store = StoreOfSize(static_cast<int>(state.range(0)), false);
+  std::vector<std::string> names = store.sessions;
+  if (state.range(2) != 0) std::reverse(names.begin(), names.end());
+  const bool remove = state.range(1) == 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    IviIniHandle h = nullptr;
+    if (IviIni_OpenIniFile(store.path.c_str(), &h) != kIviIniSuccess) state.SkipWithError("open");
+    state.ResumeTiming();
+    for (const std::string &name : names) {
+      const int32_t status = remove ? IviIni_RemoveVI(h, name.c_str())
+                                    : IviIni_SetVIDescription(h, name.c_str(), "edited");
+      if (status != kIviIniSuccess) state.SkipWithError("edit");
+    }
+    state.PauseTiming();
+    IviIni_CloseIniFile(h, 0);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(names.size()));
+}
+BENCHMARK(BM_EditEverySession)
+    ->ArgsProduct({{10000, 100000, 300000}, {0, 1}, {0, 1}})
+    ->ArgNames({"sessions", "describe", "last_first"})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
 // One description changed, then the whole store saved: a temporary file,
 // fsync, rename and the folder's fsync.
 void BM_SaveAfterOneChange(benchmark::State &state) {
@@ -170,7 +333,7 @@ void BM_SaveAfterOneChange(benchmark::State &state) {
     const std::string description = "changed " + std::to_string(round++);
     IviIni_SetVIDescription(h, "Bench5000.Scope", description.c_str());
     state.ResumeTiming();
-    if (velmora::SaveStore(h->state.store, h->state.path) != kIviIniSuccess) {
+    if (velmora::SaveStore(h->state.store, h->state.location) != kIviIniSuccess) {
       state.SkipWithError("save");
     }
   }

@@ -14,6 +14,8 @@
 
 #include <stdint.h>
 
+#include "config/file_identity.h"
+
 namespace velmora {
 
 // Opaque handles. A store handle lives in a configuration; object handles
@@ -88,7 +90,14 @@ int32_t CreateStore(StoreHandle *store);
 int32_t GetStoreString(StoreHandle store, int32_t attribute, int32_t capacity, char *buffer);
 // The non-negative result of LoadStore becomes the result of opening.
 int32_t LoadStore(StoreHandle store, const char *path);
+// Writes the store back to the file it was loaded from; `path` is the one
+// LoadStore was given.
 int32_t SaveStore(StoreHandle store, const char *path);
+// The identity of the file the store was last read from (or saved to),
+// taken from the very descriptor that read (or wrote) it, so that a change
+// made while the store was reading shows as a change. Negative when the store
+// knows none (it read no file).
+int32_t GetStoreFileIdentity(StoreHandle store, FileIdentity *identity);
 int32_t ReleaseStore(StoreHandle store);     // result ignored by callers
 int32_t ReleaseObject(ObjectHandle object);  // result ignored by callers
 int32_t NoteEmptyReference();                // result ignored by callers

@@ -264,7 +264,8 @@ int32_t SetReference(ObjectHandle referrer, ObjectHandle target) {
 
 int32_t ClassGetCollection(void *owner, ObjectHandle *collection) {
   const Handle *driver = UseItem(owner, Kind::kDriver);
-  const int32_t status = ItemStatus(driver);
+  int32_t status = ItemStatus(driver);
+  if (status == kIviIniSuccess) status = driver->store->PrepareLists(driver->item);
   if (status != kIviIniSuccess) return status;
   return Hand({0, HandleType::kClasses, driver->store, Kind::kDriver, driver->item, 0, 0},
               collection);
@@ -361,6 +362,12 @@ int32_t SaveStore(StoreHandle handle, const char *path) {
   return static_cast<Store *>(handle)->Save(path);
 }
 
+int32_t GetStoreFileIdentity(StoreHandle handle, FileIdentity *identity) {
+  if (handle == nullptr || identity == nullptr) return kIviIniBackEndFailure;
+  return static_cast<Store *>(handle)->FileIdentityOf(identity) ? kIviIniSuccess
+                                                                : kIviIniBackEndFailure;
+}
+
 int32_t ReleaseStore(StoreHandle handle) {
   Store::Destroy(static_cast<Store *>(handle));
   return kIviIniSuccess;
@@ -385,14 +392,15 @@ int32_t SetSessionBoolean(ObjectHandle session, int32_t property, int32_t value)
   const int32_t status = ItemStatus(s);
   if (status != kIviIniSuccess) return status;
   if (property != kPropertySimulate) return kIviIniStoreNoSuchProperty;
-  return s->store->SetValue(s->item, Field::kSimulate, value != 0 ? "true" : "false");
+  return s->store->SetBoolean(s->item, Field::kSimulate, value != 0);
 }
 
 // ---- Channels -----------------------------------------------------------------
 
 int32_t GetChannelEntries(ObjectHandle session, ObjectHandle *entries) {
   const Handle *s = UseItem(session, Kind::kSession);
-  const int32_t status = ItemStatus(s);
+  int32_t status = ItemStatus(s);
+  if (status == kIviIniSuccess) status = s->store->PrepareLists(s->item);
   if (status != kIviIniSuccess) return status;
   return Hand({0, HandleType::kChannelEntries, s->store, Kind::kSession, s->item, 0, 0}, entries);
 }

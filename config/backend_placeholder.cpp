@@ -45,6 +45,9 @@ int32_t LoadStore(StoreHandle, const char *) {
 int32_t SaveStore(StoreHandle, const char *) {
   return kIviIniBackEndFailure;
 }
+int32_t GetStoreFileIdentity(StoreHandle, FileIdentity *) {
+  return kIviIniBackEndFailure;
+}
 int32_t ReleaseStore(StoreHandle) {
   return kIviIniBackEndFailure;
 }

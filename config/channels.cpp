@@ -1,9 +1,8 @@
-// A session's channels, derived from its channel entries: an entry without
-// index ranges is one channel named like the entry; an entry with ranges has
-// one channel per integer of each range, named by the entry's name followed by
-// the integer. Channels are numbered from 1 in entry, range and integer order.
-// Both exports answer 0 whatever happens, as their callers expect; failures
-// show only in what is (not) written.
+// A session's channels (channels.h) and the two exports over them, which
+// answer 0 whatever happens, as their callers expect; failures show only in
+// what is (not) written.
+#include "config/channels.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -68,11 +67,12 @@ int32_t ClampedSum(int32_t count, int64_t share) {
   return static_cast<int32_t>(sum);
 }
 
-void CountChannels(IviIniHandle h, const char *session, int32_t *count) {
-  if (!FindConfiguration(h) || count == nullptr) return;
+}  // namespace
+
+int32_t CountSessionChannels(StoreHandle store, const char *session, int32_t *count) {
   // Each entry's share is added only once the entry was read completely, so
   // a failure keeps the shares of the entries before it.
-  WalkChannelEntries(h->state.store, session, [count](OpenEntry &entry, bool &) {
+  return WalkChannelEntries(store, session, [count](OpenEntry &entry, bool &) {
     int64_t share = entry.rangeCount == 0 ? 1 : 0;
     for (int32_t j = 1; j <= entry.rangeCount; ++j) {
       int64_t low, high;
@@ -84,6 +84,8 @@ void CountChannels(IviIniHandle h, const char *session, int32_t *count) {
     return static_cast<int32_t>(kIviIniSuccess);
   });
 }
+
+namespace {
 
 // Writes the entry's name into `out`, leaving room for `suffix`, then the
 // suffix.
@@ -97,41 +99,55 @@ int32_t ReadChannelName(ObjectHandle entry, const char *suffix, char *out) {
   return status;
 }
 
-void NthChannel(IviIniHandle h, const char *session, int32_t index, const char **name) {
-  if (!FindConfiguration(h) || name == nullptr) return;
-  // Channels count from 1: no channel answers a lower index.
-  if (index < 1) return;
+}  // namespace
 
+int32_t NameSessionChannel(StoreHandle store, const char *session, int32_t index, char *out) {
+  // Channels count from 1: no channel answers a lower index.
+  if (index < 1) return 0;
   int64_t total = 0;
   bool named = false;
-  const int32_t status =
-      WalkChannelEntries(h->state.store, session, [&](OpenEntry &entry, bool &stop) {
-        int32_t result = kIviIniSuccess;
-        if (entry.rangeCount == 0 && ++total == index) {
-          result = ReadChannelName(entry.entry.get(), "", h->channelBuffer);
-          named = result >= 0;
-        }
-        for (int32_t j = 1; j <= entry.rangeCount && total < index; ++j) {
-          const int64_t remainder = index - total;
-          int64_t low, high;
-          result = ReadRange(entry.ranges.get(), j, low, high);
-          if (result < 0) return result;
-          total += high - low + 1;
-          if (remainder <= high - low + 1) {
-            // remainder >= 1 here, so the number lies within [low, high].
-            char number[16];
-            snprintf(number, sizeof number, "%d", static_cast<int32_t>(remainder + low - 1));
-            result = ReadChannelName(entry.entry.get(), number, h->channelBuffer);
-            named = result >= 0;
-            if (result < 0) return result;
-          }
-        }
-        stop = total >= index;
-        return result;
-      });
+  const int32_t status = WalkChannelEntries(store, session, [&](OpenEntry &entry, bool &stop) {
+    int32_t result = kIviIniSuccess;
+    if (entry.rangeCount == 0 && ++total == index) {
+      result = ReadChannelName(entry.entry.get(), "", out);
+      named = result >= 0;
+    }
+    for (int32_t j = 1; j <= entry.rangeCount && total < index; ++j) {
+      const int64_t remainder = index - total;
+      int64_t low, high;
+      result = ReadRange(entry.ranges.get(), j, low, high);
+      if (result < 0) return result;
+      total += high - low + 1;
+      if (remainder <= high - low + 1) {
+        // remainder >= 1 here, so the number lies within [low, high].
+        char number[16];
+        snprintf(number, sizeof number, "%d", static_cast<int32_t>(remainder + low - 1));
+        result = ReadChannelName(entry.entry.get(), number, out);
+        named = result >= 0;
+        if (result < 0) return result;
+      }
+    }
+    stop = total >= index;
+    return result;
+  });
+  if (status < 0) return status;
+  return named ? 1 : 0;
+}
+
+namespace {
+
+void CountChannels(IviIniHandle h, const char *session, int32_t *count) {
+  if (!FindConfiguration(h) || count == nullptr) return;
+  CountSessionChannels(h->state.store, session, count);
+}
+
+void NthChannel(IviIniHandle h, const char *session, int32_t index, const char **name) {
+  if (!FindConfiguration(h) || name == nullptr) return;
   // Past the last channel nothing was named: leave the caller's pointer be
   // rather than hand out whatever the buffer held before.
-  if (status >= 0 && named) *name = h->channelBuffer;
+  if (NameSessionChannel(h->state.store, session, index, h->channelBuffer) == 1) {
+    *name = h->channelBuffer;
+  }
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #ifndef VELMORA_CONFIG_CONFIGURATION_H
 #define VELMORA_CONFIG_CONFIGURATION_H
 
+#include <limits.h>
 #include <stdint.h>
-#include <time.h>
 
 #include "config/backend.h"
 #include "velmora/velmora.h"
@@ -17,7 +17,13 @@ namespace velmora {
 struct StoreState {
   StoreHandle store;                    // null while no store is held
   char path[kIviIniMaxPathLength + 1];  // empty: the store's default location
-  time_t modified;                      // st_mtime at the last load, 0 if stat failed
+  // The file `path` named when the configuration was first loaded: a relative
+  // path joined to the working folder of that moment, so that a later chdir
+  // of the process neither moves the save nor the change test elsewhere.
+  // Loading, saving and the change test all use it.
+  char location[PATH_MAX];
+  FileIdentity loaded;  // of the file as the store read it; meaningful when loadedKnown
+  bool loadedKnown;     // false when the file could not be examined at the last load
 };
 
 }  // namespace velmora
@@ -48,8 +54,8 @@ int32_t RegistryCount();
 IniConfiguration *const *RegistryEntries();
 
 // Creates a store in state.store, resolves an empty path to the store's
-// default location, loads the file and records its modification time.
-// Answers the load's result; on failure no store is left held.
+// default location, fixes the location once, loads the file and records its
+// identity. Answers the load's result; on failure no store is left held.
 int32_t LoadStoreInto(StoreState &state);
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "config/configuration.h"
 
@@ -16,21 +17,53 @@ int32_t ResolveDefaultPath(StoreState &state, int32_t attribute) {
   return status;
 }
 
+// Fixes the file the path names: an absolute path as it is, a relative one
+// joined to the working folder (links are not followed: a link stays the
+// name the user chose). When the working folder cannot be named, or the
+// joined path would not fit, the path stays as given.
+void Locate(StoreState &state) {
+  const size_t length = strlen(state.path);
+  memcpy(state.location, state.path, length + 1);
+  if (length == 0 || state.path[0] == '/') return;
+  char folder[sizeof state.location];
+  if (getcwd(folder, sizeof folder) == nullptr) return;
+  const size_t folderLength = strlen(folder);
+  if (folderLength + 1 + length >= sizeof state.location) return;
+  memcpy(state.location, folder, folderLength);
+  state.location[folderLength] = '/';
+  memcpy(state.location + folderLength + 1, state.path, length + 1);
+}
+
+// What the store read, from the descriptor it read; a back end that cannot
+// tell gets the file as it is now.
+void RecordIdentity(StoreState &state) {
+  struct stat info;
+  if (GetStoreFileIdentity(state.store, &state.loaded) >= 0) {
+    state.loadedKnown = true;
+  } else if (stat(state.location, &info) == 0) {
+    state.loaded = IdentityOf(info);
+    state.loadedKnown = true;
+  } else {
+    state.loadedKnown = false;
+  }
+}
+
 }  // namespace
 
 int32_t LoadStoreInto(StoreState &state) {
   int32_t status = CreateStore(&state.store);
   if (status >= 0) status = ResolveDefaultPath(state, kStoreDefaultLocation);
   if (status >= 0) status = ResolveDefaultPath(state, kStoreFallbackLocation);
-  if (status >= 0) status = LoadStore(state.store, state.path);
+  // A reload keeps the location of the first load, wherever the process is now.
+  if (status >= 0 && state.location[0] == '\0') Locate(state);
+  if (status >= 0) status = LoadStore(state.store, state.location);
   if (status < 0) {
     if (state.store != nullptr) ReleaseStore(state.store);
     state.store = nullptr;
     return status;
   }
   // A file we cannot examine still loads; it then reads as changed later.
-  struct stat info;
-  state.modified = stat(state.path, &info) == 0 ? info.st_mtime : 0;
+  RecordIdentity(state);
   return status;
 }
 
@@ -68,7 +101,7 @@ int32_t Close(IviIniHandle h, bool save) {
   if (!FindConfiguration(h)) return kIviIniInvalidHandle;
   int32_t status = kIviIniSuccess;
   if (save) {
-    status = SaveStore(h->state.store, h->state.path);
+    status = SaveStore(h->state.store, h->state.location);
     // The configuration stays open so the caller can retry or drop the changes.
     if (status < 0) return status;
   }
@@ -85,10 +118,11 @@ int32_t Changed(IviIniHandle h, uint8_t *changed) {
     *changed = 0;
     return kIviIniSuccess;
   }
-  // A vanished file gets -1, which no recorded time equals: it reads as changed.
+  // One stat: a vanished file, or one unknown at load, reads as changed.
   struct stat info;
-  const time_t now = stat(h->state.path, &info) == 0 ? info.st_mtime : -1;
-  *changed = difftime(now, h->state.modified) != 0.0 ? 1 : 0;
+  const bool same = h->state.loadedKnown && stat(h->state.location, &info) == 0 &&
+                    SameIdentity(IdentityOf(info), h->state.loaded);
+  *changed = same ? 0 : 1;
   return kIviIniSuccess;
 }
 

@@ -1,12 +1,15 @@
 // Fuzzes the file store's parser and writer. For any input, loading either
 // refuses it with one of the store's statuses and a line within the input,
 // or gives a store that
-//  1. writes back exactly the input while nothing is edited, and
+//  1. writes back exactly the input while nothing is edited,
 //  2. after edits chosen from the input (every editable value set anew,
 //     often to text that must be quoted or is refused, one item of each kind
 //     removed, items added under names taken from the input) writes a text
 //     that loads into the same items, values, references, channels and
-//     classes as the edited store holds.
+//     classes as the edited store holds (channels named by the library's
+//     own expansion, as the channel exports name them), and
+//  3. once every value is set back to what the file had, writes the input
+//     again, byte for byte.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -16,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "config/channels.h"
 #include "config/store_file/store_model.h"
 #include "velmora/velmora.h"
 
@@ -47,7 +51,7 @@ struct ItemView {
   std::string name;
   std::map<int, std::string> values;   // present fields only
   std::map<int, std::string> targets;  // reference fields: the name of the item found, if any
-  std::vector<std::string> channels;   // "name[low..high|...]"
+  std::vector<std::string> channels;   // "name[low..high|...]", then the first channel names
   std::vector<std::string> classes;
   bool operator==(const ItemView &other) const {
     return name == other.name && values == other.values && targets == other.targets &&
@@ -55,10 +59,11 @@ struct ItemView {
   }
 };
 
-std::vector<ItemView> Snapshot(const Store &store, Kind kind) {
+std::vector<ItemView> Snapshot(Store &store, Kind kind) {
   std::vector<ItemView> items;
   for (uint32_t i = 0; i < store.Count(kind); ++i) {
     const uint32_t item = store.ItemAt(kind, i);
+    Check(store.PrepareLists(item) == kIviIniSuccess);
     ItemView view;
     view.name = Text(store.Name(item));
     for (Field field : kFields) {
@@ -74,6 +79,18 @@ std::vector<ItemView> Snapshot(const Store &store, Kind kind) {
         entry += std::to_string(range.low) + ".." + std::to_string(range.high) + "|";
       }
       view.channels.push_back(entry);
+    }
+    if (kind == Kind::kSession) {
+      // The first channels as the library numbers and names them.
+      const std::string name = Text(store.Name(item));
+      int32_t count = 0;
+      Check(velmora::CountSessionChannels(&store, name.c_str(), &count) == kIviIniSuccess);
+      char channel[kIviIniNameBufferSize];
+      for (int32_t c = 1; c <= count && c <= 8; ++c) {
+        Check(velmora::NameSessionChannel(&store, name.c_str(), c, channel) == 1);
+        view.channels.push_back(channel);
+      }
+      view.channels.push_back(std::to_string(count));
     }
     for (uint32_t c = 0; c < store.ClassCount(item); ++c) {
       view.classes.push_back(Text(store.ClassAt(item, c)));
@@ -160,6 +177,37 @@ void Edit(Store &store, Choices &choices) {
   }
 }
 
+// Sets every editable value anew, then back to what the file had: the store
+// must then be unchanged and write the input again.
+void EditAndUndo(const std::string &input, Choices &choices) {
+  Store *store = Store::Create();
+  Check(store != nullptr && store->LoadText(input.data(), input.size(), nullptr) == kIviIniSuccess);
+  struct Loaded {
+    uint32_t item;
+    Field field;
+    std::string value;
+  };
+  std::vector<Loaded> loaded;
+  for (int k = 0; k < kKindCount; ++k) {
+    for (uint32_t i = 0; i < store->Count(static_cast<Kind>(k)); ++i) {
+      const uint32_t item = store->ItemAt(static_cast<Kind>(k), i);
+      for (Field field : kFields) {
+        loaded.push_back({item, field, Text(store->Value(item, field))});
+        const std::string value = field == Field::kSimulate ? "yes" : choices.Value();
+        store->SetValue(item, field, value.c_str());
+      }
+      store->SetBoolean(item, Field::kSimulate, choices.Next() % 2 == 0);
+    }
+  }
+  for (const Loaded &l : loaded) {
+    const int32_t status = store->SetValue(l.item, l.field, l.value.c_str());
+    Check(status == kIviIniSuccess || status == kIviIniStoreNoSuchProperty);
+  }
+  Check(!store->Changed());
+  Check(Render(*store) == input);
+  Store::Destroy(store);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -174,9 +222,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Store::Destroy(store);
     return 0;
   }
-  Check(Render(*store) == std::string(reinterpret_cast<const char *>(data), size));
+  const std::string input(reinterpret_cast<const char *>(data), size);
+  Check(Render(*store) == input);
 
   Choices choices(data, size);
+  EditAndUndo(input, choices);
   Edit(*store, choices);
   const std::string written = Render(*store);
   Store *again = Store::Create();

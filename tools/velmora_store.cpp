@@ -1,5 +1,4 @@
-// velmora-store: tells a user what libvelmora's file back end makes of a
-// store file, with the library's own parser.
+// velmora-store: tells a user what libvelmora makes of a store file.
 //
 //   velmora-store check FILE   "FILE: ok ..." and exit 0, or the first problem
 //                              as "FILE:LINE: ..." and exit 1
@@ -9,12 +8,21 @@
 //
 // Exit status: 0 the file loads, 1 it is refused (the message names the
 // library's status), 2 the command line is wrong.
+//
+// The tool opens stores through libvelmora's C interface, so that what it
+// reports is what every program using the library gets: the status and the
+// name velmora.h gives it, the counts, the channels as IviIni_GetNthChannel
+// names them. The file back end's own parser adds what the C interface does
+// not carry: the line and the sentence of a refusal, and the values as
+// written (a reference to an item the store lacks, the Simulate word).
+// Subcommands are rows of one table.
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
 
+#include "config/configuration.h"
 #include "config/store_file/store_model.h"
 #include "velmora/velmora.h"
 
@@ -30,65 +38,65 @@ using velmora::store::TextView;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 // Channels beyond this many are counted, not listed.
-constexpr uint64_t kChannelsListed = 32;
+constexpr int32_t kChannelsListed = 32;
 
-const char *StatusName(int32_t status) {
-  switch (status) {
-    case kIviIniOutOfMemory:
-      return "kIviIniOutOfMemory";
-    case kIviIniStoreNotFound:
-      return "kIviIniStoreNotFound";
-    case kIviIniStoreUnreadable:
-      return "kIviIniStoreUnreadable";
-    case kIviIniStoreFileTooLarge:
-      return "kIviIniStoreFileTooLarge";
-    case kIviIniStoreLineTooLong:
-      return "kIviIniStoreLineTooLong";
-    case kIviIniStoreNulByte:
-      return "kIviIniStoreNulByte";
-    case kIviIniStoreBadLine:
-      return "kIviIniStoreBadLine";
-    case kIviIniStoreKeyOutsideSection:
-      return "kIviIniStoreKeyOutsideSection";
-    case kIviIniStoreBadHeader:
-      return "kIviIniStoreBadHeader";
-    case kIviIniStoreBadQuoting:
-      return "kIviIniStoreBadQuoting";
-    case kIviIniStoreDuplicateSection:
-      return "kIviIniStoreDuplicateSection";
-    case kIviIniStoreDuplicateKey:
-      return "kIviIniStoreDuplicateKey";
-    case kIviIniStoreBadChannels:
-      return "kIviIniStoreBadChannels";
-    case kIviIniStoreBadSimulate:
-      return "kIviIniStoreBadSimulate";
-    default:
-      return "status";
+struct StatusText {
+  const char *name;
+  const char *meaning;
+};
+
+// The name and meaning velmora.h gives a status.
+StatusText DescribeStatus(int32_t status) {
+#define VELMORA_STORE_STATUS(name, value, meaning) \
+  if (status == (value)) return {#name, meaning};
+  IVIINI_STATUS_TABLE(VELMORA_STORE_STATUS)
+#undef VELMORA_STORE_STATUS
+  return {"status", "a status of the store back end"};
+}
+
+// Says why the library refused a file: for a refused file the line and the
+// sentence of the store's parser, else what the status means.
+int Refused(const char *path, int32_t status) {
+  const StatusText text = DescribeStatus(status);
+  ParseError error{};
+  Store *store = Store::Create();
+  const bool detailed = store != nullptr && store->LoadFile(path, &error) == status;
+  Store::Destroy(store);
+  if (detailed && error.line > 0) {
+    fprintf(stderr, "%s:%u: %s (%s, %d)\n", path, error.line, error.message, text.name, status);
+  } else {
+    fprintf(stderr, "%s: %s (%s, %d)\n", path, detailed ? error.message : text.meaning, text.name,
+            status);
   }
+  return kExitRefused;
 }
 
 std::string Text(TextView view) {
   return std::string(view.data, view.length);
 }
 
+std::string Summary(IviIniHandle h) {
+  int32_t counts[4] = {0, 0, 0, 0};
+  IviIni_GetNumberOfLogicalNames(h, &counts[0]);
+  IviIni_GetNumberOfVIs(h, &counts[1]);
+  IviIni_GetNumberOfDrivers(h, &counts[2]);
+  IviIni_GetNumberOfDevices(h, &counts[3]);
+  char text[160];
+  snprintf(text, sizeof text, "%d logical names, %d sessions, %d drivers, %d devices", counts[0],
+           counts[1], counts[2], counts[3]);
+  return text;
+}
+
 class Shower {
  public:
-  explicit Shower(const Store &store) : s_(store) {}
+  Shower(IviIniHandle h, const Store &store) : h_(h), s_(store) {}
 
   void Show(const char *path) {
-    printf("%s: %s\n", path, Summary(s_).c_str());
+    printf("%s: %s\n", path, Summary(h_).c_str());
     Section("Logical names", Kind::kLogicalName, &Shower::LogicalName);
     Section("Sessions", Kind::kSession, &Shower::Session);
     Section("Drivers", Kind::kDriver, &Shower::Driver);
     Section("Devices", Kind::kDevice, &Shower::Device);
-  }
-
-  static std::string Summary(const Store &s) {
-    char text[160];
-    snprintf(text, sizeof text, "%u logical names, %u sessions, %u drivers, %u devices",
-             s.Count(Kind::kLogicalName), s.Count(Kind::kSession), s.Count(Kind::kDriver),
-             s.Count(Kind::kDevice));
-    return text;
   }
 
  private:
@@ -137,27 +145,21 @@ class Shower {
     Reference("    ", item, Field::kDevice, "device");
     Value("    ", item, Field::kDriverSetup, "driver setup");
     Value("    ", item, Field::kSimulate, "simulate");
-    if (s_.ChannelEntryCount(item) > 0) Channels(item);
+    Channels(Text(s_.Name(item)));
   }
 
-  void Channels(uint32_t item) {
+  // Counted and named by the library, as every program sees them.
+  void Channels(const std::string &session) {
+    int32_t count = 0;
+    IviIni_GetNumberOfChannels(h_, session.c_str(), &count);
+    if (count <= 0) return;
     std::string names;
-    uint64_t total = 0;
-    for (uint32_t e = 0; e < s_.ChannelEntryCount(item); ++e) {
-      const std::string name = Text(s_.ChannelEntryName(item, e));
-      if (s_.RangeCount(item, e) == 0 && total++ < kChannelsListed) names += " " + name;
-      for (uint32_t r = 0; r < s_.RangeCount(item, e); ++r) {
-        const velmora::store::Range range = s_.RangeAt(item, e, r);
-        for (int64_t v = range.low; v <= range.high && total < kChannelsListed; ++v, ++total) {
-          names += " " + name + std::to_string(v);
-        }
-        if (total >= kChannelsListed) {
-          total += static_cast<uint64_t>(int64_t{range.high} - range.low + 1);
-        }
-      }
+    for (int32_t i = 1; i <= count && i <= kChannelsListed; ++i) {
+      const char *name = nullptr;
+      IviIni_GetNthChannel(h_, session.c_str(), i, &name);
+      names += " " + std::string(name != nullptr ? name : "?");
     }
-    printf("    channels (%llu):%s%s\n", static_cast<unsigned long long>(total), names.c_str(),
-           total > kChannelsListed ? " ..." : "");
+    printf("    channels (%d):%s%s\n", count, names.c_str(), count > kChannelsListed ? " ..." : "");
   }
 
   void Driver(uint32_t item) {
@@ -181,13 +183,65 @@ class Shower {
     Value("    ", item, Field::kResource, "resource");
   }
 
+  IviIniHandle h_;
   const Store &s_;
 };
 
+// Opens the store at `path` through the library and hands it to `use`;
+// reports a refusal instead.
+template <typename Use>
+int WithStore(const char *path, Use use) {
+  IviIniHandle h = nullptr;
+  const int32_t status = IviIni_OpenIniFile(path, &h);
+  if (status < 0) return Refused(path, status);
+  Store &store = *static_cast<Store *>(h->state.store);
+  const int exitCode = use(h, store);
+  IviIni_CloseIniFile(h, 0);
+  return exitCode;
+}
+
+int Check(char **arguments) {
+  const char *path = arguments[0];
+  return WithStore(path, [path](IviIniHandle h, Store &) {
+    printf("%s: ok: %s\n", path, Summary(h).c_str());
+    return 0;
+  });
+}
+
+int Show(char **arguments) {
+  const char *path = arguments[0];
+  return WithStore(path, [path](IviIniHandle h, Store &store) {
+    for (uint32_t i = 0; i < store.Count(Kind::kDriver); ++i) {
+      if (store.PrepareLists(store.ItemAt(Kind::kDriver, i)) != kIviIniSuccess) {
+        return Refused(path, kIviIniOutOfMemory);
+      }
+    }
+    Shower(h, store).Show(path);
+    return 0;
+  });
+}
+
+struct Command {
+  const char *name;
+  const char *arguments;
+  const char *summary;
+  int argumentCount;
+  int (*run)(char **arguments);
+};
+
+const Command kCommands[] = {
+    {"check", "FILE", "say whether libvelmora accepts FILE, or why not", 1, Check},
+    {"show", "FILE", "print the store in FILE as a tree", 1, Show},
+};
+
 int Usage(FILE *to) {
-  fprintf(to,
-          "usage: velmora-store check FILE   say whether libvelmora accepts FILE, or why not\n"
-          "       velmora-store show FILE    print the store in FILE as a tree\n");
+  const char *lead = "usage:";
+  for (const Command &command : kCommands) {
+    char line[64];
+    snprintf(line, sizeof line, "velmora-store %s %s", command.name, command.arguments);
+    fprintf(to, "%-6s %-30s %s\n", lead, line, command.summary);
+    lead = "";
+  }
   return to == stdout ? 0 : kExitUsage;
 }
 
@@ -197,32 +251,10 @@ int main(int argc, char **argv) {
   if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     return Usage(stdout);
   }
-  if (argc != 3 || (strcmp(argv[1], "check") != 0 && strcmp(argv[1], "show") != 0)) {
-    return Usage(stderr);
-  }
-  const char *path = argv[2];
-  Store *store = Store::Create();
-  if (store == nullptr) {
-    fprintf(stderr, "%s: out of memory\n", path);
-    return kExitRefused;
-  }
-  ParseError error{};
-  const int32_t status = store->LoadFile(path, &error);
-  int exitCode = 0;
-  if (status != kIviIniSuccess) {
-    // The same status IviIni_OpenIniFile answers for this file.
-    if (error.line > 0) {
-      fprintf(stderr, "%s:%u: %s (%s, %d)\n", path, error.line, error.message, StatusName(status),
-              status);
-    } else {
-      fprintf(stderr, "%s: %s (%s, %d)\n", path, error.message, StatusName(status), status);
+  for (const Command &command : kCommands) {
+    if (argc >= 2 && strcmp(argv[1], command.name) == 0 && argc - 2 == command.argumentCount) {
+      return command.run(argv + 2);
     }
-    exitCode = kExitRefused;
-  } else if (strcmp(argv[1], "check") == 0) {
-    printf("%s: ok: %s\n", path, Shower::Summary(*store).c_str());
-  } else {
-    Shower(*store).Show(path);
   }
-  Store::Destroy(store);
-  return exitCode;
+  return Usage(stderr);
 }

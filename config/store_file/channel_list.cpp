@@ -11,7 +11,7 @@ class ChannelListParser {
   ChannelListParser(const char *text, uint32_t length)
       : text_(text), p_(text), end_(text + length) {}
 
-  int32_t Parse(Str where, GrowableArray<ChannelEntry> &entries, GrowableArray<Range> &ranges) {
+  int32_t Parse(Str where, GrowableArray<ChannelEntry> *entries, GrowableArray<Range> *ranges) {
     SkipBlanks();
     if (p_ == end_) return kIviIniSuccess;  // no channel entries at all
     for (;;) {
@@ -25,14 +25,14 @@ class ChannelListParser {
 
       ChannelEntry entry = {{where.offset + static_cast<uint32_t>(nameStart - text_),
                              static_cast<uint32_t>(nameEnd - nameStart)},
-                            ranges.size(),
+                            ranges != nullptr ? ranges->size() : 0,
                             0};
       if (p_ < end_ && *p_ == '[') {
         ++p_;
         const int32_t status = ParseRanges(ranges, entry);
         if (status != kIviIniSuccess) return status;
       }
-      if (!entries.Append(entry)) return kIviIniOutOfMemory;
+      if (entries != nullptr && !entries->Append(entry)) return kIviIniOutOfMemory;
       SkipBlanks();
       if (p_ == end_) return kIviIniSuccess;
       if (*p_ != ',') return Fail("channel entries are separated by ','");
@@ -43,7 +43,7 @@ class ChannelListParser {
   const char *problem() const { return problem_; }
 
  private:
-  int32_t ParseRanges(GrowableArray<Range> &ranges, ChannelEntry &entry) {
+  int32_t ParseRanges(GrowableArray<Range> *ranges, ChannelEntry &entry) {
     for (;;) {
       Range range;
       SkipBlanks();
@@ -57,7 +57,7 @@ class ChannelListParser {
         SkipBlanks();
       }
       if (range.low > range.high) return Fail("a range's low bound is above its high bound");
-      if (!ranges.Append(range)) return kIviIniOutOfMemory;
+      if (ranges != nullptr && !ranges->Append(range)) return kIviIniOutOfMemory;
       ++entry.rangeCount;
       if (p_ < end_ && *p_ == ',') {
         ++p_;
@@ -106,7 +106,7 @@ class ChannelListParser {
 }  // namespace
 
 int32_t ParseChannelList(const char *text, uint32_t length, Str where,
-                         GrowableArray<ChannelEntry> &entries, GrowableArray<Range> &ranges,
+                         GrowableArray<ChannelEntry> *entries, GrowableArray<Range> *ranges,
                          const char **problem) {
   ChannelListParser parser(text, length);
   const int32_t status = parser.Parse(where, entries, ranges);

@@ -14,10 +14,11 @@ namespace velmora {
 namespace store {
 
 // Parses `text` (the value at `where` in the store) and appends its entries
-// and their ranges. Answers 0, kIviIniStoreBadChannels with `problem` set, or
-// kIviIniOutOfMemory. Entry names are spans of the value, blanks trimmed.
+// and their ranges; with both arrays null it only checks the text. Answers 0,
+// kIviIniStoreBadChannels with `problem` set, or kIviIniOutOfMemory. Entry
+// names are spans of the value, blanks trimmed.
 int32_t ParseChannelList(const char *text, uint32_t length, Str where,
-                         GrowableArray<ChannelEntry> &entries, GrowableArray<Range> &ranges,
+                         GrowableArray<ChannelEntry> *entries, GrowableArray<Range> *ranges,
                          const char **problem);
 
 }  // namespace store

@@ -84,6 +84,10 @@ class GrowableArray {
   }
 
   void Clear() { size_ = 0; }
+  // Drops the elements from `size` on; the room stays.
+  void Truncate(uint32_t size) {
+    if (size < size_) size_ = size;
+  }
 
  private:
   // Kept well below 4 GiB so that 32-bit offsets into the array never wrap.

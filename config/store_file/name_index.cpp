@@ -44,60 +44,29 @@ NameIndex::~NameIndex() {
   free(slots_);
 }
 
-void NameIndex::Place(uint32_t hash, uint32_t item) {
-  uint32_t i = hash & mask_;
-  while (slots_[i].item != kEmpty && slots_[i].item != kErased) i = (i + 1) & mask_;
-  if (slots_[i].item == kEmpty) ++used_;
-  slots_[i] = {hash, item};
-  ++live_;
+void NameIndex::Free(uint32_t *slots) {
+  free(slots);
 }
 
-bool NameIndex::Rehash(uint32_t capacity) {
-  auto *fresh = static_cast<Slot *>(malloc(static_cast<size_t>(capacity) * sizeof(Slot)));
+bool NameIndex::Allocate(uint32_t count) {
+  uint64_t capacity = 16;
+  while (capacity < uint64_t{count} * 2) capacity *= 2;
+  if (capacity > (uint64_t{1} << 30)) return false;
+  auto *fresh = static_cast<uint32_t *>(malloc(static_cast<size_t>(capacity) * sizeof(uint32_t)));
   if (fresh == nullptr) return false;
-  for (uint32_t i = 0; i < capacity; ++i) fresh[i] = {0, kEmpty};
-  Slot *old = slots_;
-  const uint32_t oldCapacity = old != nullptr ? mask_ + 1 : 0;
+  memset(fresh, 0xFF, static_cast<size_t>(capacity) * sizeof(uint32_t));  // all kEmpty
   slots_ = fresh;
-  mask_ = capacity - 1;
+  mask_ = static_cast<uint32_t>(capacity) - 1;
   used_ = 0;
   live_ = 0;
-  // Erased slots are dropped on the way.
-  for (uint32_t i = 0; i < oldCapacity; ++i) {
-    if (old[i].item != kEmpty && old[i].item != kErased) Place(old[i].hash, old[i].item);
-  }
-  free(old);
   return true;
 }
 
-// The table is at most half full, counting erased slots, so that probes stay
-// short and an empty slot always ends them.
-bool NameIndex::Reserve(uint32_t count) {
-  const uint64_t capacity = slots_ != nullptr ? uint64_t{mask_} + 1 : 0;
-  const uint64_t needed = (uint64_t{count} + 1) * 2;
-  if (needed <= capacity) return true;
-  uint64_t wanted = 16;
-  while (wanted < needed) wanted *= 2;
-  return wanted <= (uint64_t{1} << 30) && Rehash(static_cast<uint32_t>(wanted));
-}
-
-bool NameIndex::Insert(uint32_t hash, uint32_t item) {
-  const uint32_t capacity = slots_ != nullptr ? mask_ + 1 : 0;
-  if ((uint64_t{used_} + 1) * 2 > capacity) {
-    // Grown from the live items: erased slots are dropped on the way.
-    uint64_t wanted = 16;
-    while (wanted < (uint64_t{live_} + 1) * 4) wanted *= 2;
-    if (wanted > (uint64_t{1} << 30) || !Rehash(static_cast<uint32_t>(wanted))) return false;
-  }
-  Place(hash, item);
-  return true;
-}
-
-void NameIndex::Erase(uint32_t hash, uint32_t item) {
+void NameIndex::Erase(uint32_t hash, uint32_t entry) {
   if (slots_ == nullptr) return;
-  for (uint32_t i = hash & mask_; slots_[i].item != kEmpty; i = (i + 1) & mask_) {
-    if (slots_[i].item == item) {
-      slots_[i].item = kErased;
+  for (uint32_t i = hash & mask_; slots_[i] != kEmpty; i = (i + 1) & mask_) {
+    if (slots_[i] == entry) {
+      slots_[i] = kErased;
       --live_;
       return;
     }

@@ -1,6 +1,8 @@
-// Look-up of items by exact name: an open-addressing hash table of item
-// numbers, one per kind of item. A store of tens of thousands of sessions
-// answers a name in the same few probes as one of ten.
+// Look-up of entries by a hash: an open-addressing table of 32-bit entry
+// numbers (items of one kind by name, kept lists by item). The table holds
+// only the numbers; the caller keeps each entry's hash and decides what
+// matches, so that the index costs 4 bytes a slot and a store of tens of
+// thousands of sessions answers a name in the same few probes as one of ten.
 #ifndef VELMORA_CONFIG_STORE_FILE_NAME_INDEX_H
 #define VELMORA_CONFIG_STORE_FILE_NAME_INDEX_H
 
@@ -20,38 +22,79 @@ class NameIndex {
   NameIndex(const NameIndex &) = delete;
   NameIndex &operator=(const NameIndex &) = delete;
 
-  // The item with this hash for which matches(item) holds, or kAbsent.
+  // The entry for which matches(entry) holds, among those stored with `hash`
+  // (matches must compare the hash too), or kAbsent.
   template <typename Matches>
   uint32_t Find(uint32_t hash, Matches matches) const {
     if (slots_ == nullptr) return kAbsent;
     for (uint32_t i = hash & mask_;; i = (i + 1) & mask_) {
-      const Slot &slot = slots_[i];
-      if (slot.item == kEmpty) return kAbsent;
-      if (slot.item != kErased && slot.hash == hash && matches(slot.item)) return slot.item;
+      const uint32_t entry = slots_[i];
+      if (entry == kEmpty) return kAbsent;
+      if (entry != kErased && matches(entry)) return entry;
     }
   }
 
-  // Sizes the table for `count` items, so that adding them does not rehash.
-  bool Reserve(uint32_t count);
-  // Adds an item that is not in the index; false when the table cannot grow.
-  bool Insert(uint32_t hash, uint32_t item);
-  // Takes out an item that is in the index.
-  void Erase(uint32_t hash, uint32_t item);
+  // Adds an entry that is not in the index; hashOf(entry) gives the hash of
+  // any entry in it, for growing. False when the table cannot grow. The
+  // table grows with what is added, never with what a file announces.
+  template <typename HashOf>
+  bool Insert(uint32_t hash, uint32_t entry, HashOf hashOf) {
+    if ((uint64_t{used_} + 1) * 2 > Capacity()) {
+      uint32_t *old = slots_;
+      const uint32_t oldCapacity = Capacity();
+      if (!Allocate(live_ + 1)) return false;
+      // Erased slots are dropped on the way.
+      for (uint32_t i = 0; i < oldCapacity; ++i) {
+        if (old[i] != kEmpty && old[i] != kErased) Place(hashOf(old[i]), old[i]);
+      }
+      Free(old);
+    }
+    Place(hash, entry);
+    return true;
+  }
+
+  // Finds the entry that matches, as Find does, or else places `entry` where
+  // the probe ended, in one probe: for filling an index that Reserve has made
+  // room in, and that has no erased slots.
+  template <typename Matches>
+  uint32_t FindOrPlace(uint32_t hash, uint32_t entry, Matches matches) {
+    uint32_t i = hash & mask_;
+    for (; slots_[i] != kEmpty; i = (i + 1) & mask_) {
+      if (matches(slots_[i])) return slots_[i];
+    }
+    slots_[i] = entry;
+    ++used_;
+    ++live_;
+    return kAbsent;
+  }
+
+  // Makes room for `count` entries in an empty index, so that inserting them
+  // never regrows it; false when it cannot be had.
+  bool Reserve(uint32_t count) { return slots_ != nullptr || Allocate(count + 1); }
+
+  // Takes out an entry that is in the index.
+  void Erase(uint32_t hash, uint32_t entry);
 
   static constexpr uint32_t kAbsent = UINT32_MAX;
 
  private:
-  struct Slot {
-    uint32_t hash;
-    uint32_t item;
-  };
   static constexpr uint32_t kEmpty = UINT32_MAX;
   static constexpr uint32_t kErased = UINT32_MAX - 1;
 
-  bool Rehash(uint32_t capacity);
-  void Place(uint32_t hash, uint32_t item);
+  uint32_t Capacity() const { return slots_ != nullptr ? mask_ + 1 : 0; }
+  // A fresh empty table for `count` entries at most half full; false when it
+  // cannot be had (the old one is then kept).
+  bool Allocate(uint32_t count);
+  static void Free(uint32_t *slots);
+  void Place(uint32_t hash, uint32_t entry) {
+    uint32_t i = hash & mask_;
+    while (slots_[i] != kEmpty) i = (i + 1) & mask_;
+    slots_[i] = entry;
+    ++used_;
+    ++live_;
+  }
 
-  Slot *slots_ = nullptr;
+  uint32_t *slots_ = nullptr;
   uint32_t mask_ = 0;
   uint32_t used_ = 0;  // live and erased slots: what keeps probes short
   uint32_t live_ = 0;

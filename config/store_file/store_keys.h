@@ -29,10 +29,18 @@ enum class Field : uint8_t {
 // A kind has at most this many known keys; an item keeps one slot for each.
 constexpr int kMaxFields = 6;
 
+// A word of 4 to 12 letters with its letter case folded away, as three
+// overlapping 4-byte pieces, so that a word of the file is matched with three
+// comparisons (store_keys.cpp).
+struct FoldedWord {
+  uint32_t pieces[3];
+};
+
 struct KeySpec {
   const char *key;  // as written
   uint8_t length;   // of key
   Field field;
+  FoldedWord folded;
 };
 
 struct KindSpec {
@@ -40,15 +48,26 @@ struct KindSpec {
   uint8_t nameLength;
   const KeySpec *keys;
   int keyCount;
+  FoldedWord folded;
 };
 
-const KindSpec &SpecOf(Kind kind);
+// The four kinds, in the order of Kind.
+extern const KindSpec kKindSpecs[kKindCount];
+
+inline const KindSpec &SpecOf(Kind kind) {
+  return kKindSpecs[static_cast<int>(kind)];
+}
 
 // The kind a header word names, ignoring letter case; false for any other word.
 bool KindFromWord(const char *word, size_t length, Kind *kind);
 
 // The slot of the kind's key spelled `key` (letter case ignored), or -1.
 int SlotOfKey(Kind kind, const char *key, size_t length);
+
+// The common shape of a key line, matched without a scan for '=' first: the
+// slot of the kind's key spelled at `p` (letter case ignored) and followed by
+// blanks and '=' within [p, end), with `equals` set to the '='; else -1.
+int MatchKeyLine(Kind kind, const char *p, const char *end, const char **equals);
 
 // The slot that holds `field` in items of `kind`, or -1 when they have none.
 int SlotOf(Kind kind, Field field);

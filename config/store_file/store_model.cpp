@@ -5,16 +5,28 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 
 #include <new>
 
+#include "config/store_file/channel_list.h"
 #include "config/store_file/file_access.h"
 #include "config/store_file/value_quoting.h"
 #include "velmora/velmora.h"
 
 namespace velmora {
 namespace store {
+namespace {
+
+uint32_t HashItem(uint32_t item) {
+  uint32_t hash = item * 0x9E3779B1u;
+  return hash ^ (hash >> 15);
+}
+
+bool SameText(TextView a, const char *data, size_t length) {
+  return a.length == length && (length == 0 || memcmp(a.data, data, length) == 0);
+}
+
+}  // namespace
 
 Store *Store::Create() {
   void *memory = malloc(sizeof(Store));
@@ -27,39 +39,60 @@ void Store::Destroy(Store *store) {
   free(store);
 }
 
-Store::~Store() {
-  free(text_);
-  free(loadedPath_);
+Store::Store() {
+  for (int k = 0; k < kKindCount; ++k) {
+    const uint32_t slots = static_cast<uint32_t>(SpecOf(static_cast<Kind>(k)).keyCount);
+    records_[k].SetRecordSize(static_cast<uint32_t>(sizeof(Item) + slots * sizeof(uint32_t)));
+  }
 }
+
+// ---- Loading ------------------------------------------------------------------
 
 int32_t Store::LoadFile(const char *path, ParseError *error) {
   if (loaded_) return kIviIniBackEndFailure;
-  int32_t status = kIviIniStoreNotFound;
-  const char *reason = "no file is named: give a path or set VELMORA_STORE";
-  if (path != nullptr && path[0] != '\0') {
-    status = ReadWholeFile(path, kMaxFileBytes, &text_, &textSize_, &reason);
-    if (status == kIviIniOutOfMemory) reason = "out of memory";
+  int32_t status;
+  if (path == nullptr || path[0] == '\0') {
+    status = Fail(&failure_, kIviIniStoreNotFound, FileStep::kOpen, "", 0,
+                  "no file is named: give a path or set VELMORA_STORE");
+  } else {
+    status = ReadWholeFile(path, kMaxFileBytes, &text_, &textSize_, &identity_, &failure_);
+    if (status == kIviIniSuccess) textBlock_.Reset(text_);
   }
   if (status == kIviIniSuccess) {
     const size_t length = strlen(path);
-    loadedPath_ = static_cast<char *>(malloc(length + 1));
-    if (loadedPath_ == nullptr) {
+    loadedPath_.Reset(malloc(length + 1));
+    if (loadedPath_.get() == nullptr) {
       status = kIviIniOutOfMemory;
-      reason = "out of memory";
     } else {
-      memcpy(loadedPath_, path, length + 1);
+      memcpy(loadedPath_.get(), path, length + 1);
     }
   }
   if (status != kIviIniSuccess) {
     if (error != nullptr) {
       error->status = status;
       error->line = 0;
-      snprintf(error->message, sizeof error->message, "cannot read the file: %s", reason);
+      if (status == kIviIniOutOfMemory) {
+        snprintf(error->message, sizeof error->message, "out of memory");
+      } else {
+        DescribeFailure(failure_, nullptr, error->message, sizeof error->message);
+      }
     }
     return status;
   }
   loaded_ = true;
-  return Parse(error);
+  fromFile_ = true;
+  ParseError local;
+  ParseError &reported = error != nullptr ? *error : local;
+  status = Parse(&reported);
+  if (status != kIviIniSuccess && status != kIviIniOutOfMemory) {
+    // A refused file is worth a line in the trace: it says why a program
+    // finds no configuration.
+    // Traced only: LastFailure is about the file system, which did its part.
+    char line[sizeof reported.message + 64];
+    snprintf(line, sizeof line, "line %u: %s", reported.line, reported.message);
+    Fail(nullptr, status, FileStep::kRead, path, 0, line);
+  }
+  return status;
 }
 
 int32_t Store::LoadText(const char *data, size_t size, ParseError *error) {
@@ -71,6 +104,7 @@ int32_t Store::LoadText(const char *data, size_t size, ParseError *error) {
     reason = "the text is larger than 64 MiB";
   } else {
     text_ = static_cast<char *>(malloc(size + 1));  // never null once loaded
+    textBlock_.Reset(text_);
     if (text_ == nullptr) status = kIviIniOutOfMemory;
   }
   if (status != kIviIniSuccess) {
@@ -98,55 +132,52 @@ bool Store::Keep(const char *data, size_t length, Str *kept) {
   return true;
 }
 
-bool Store::AppendItem(const Item &item, uint32_t *number) {
-  const int k = static_cast<int>(item.kind);
-  const uint32_t next = items_.size();
-  const uint32_t slots = static_cast<uint32_t>(SpecOf(item.kind).keyCount);
-  if (!items_.EnsureRoom(1) || !order_[k].EnsureRoom(1) || !fields_.EnsureRoom(slots)) {
-    return false;
-  }
-  if (!index_[k].Insert(item.nameHash, next)) return false;
-  items_.Append(item);
-  items_.back().firstField = fields_.size();
-  FieldValue *fields = fields_.Extend(slots);  // cannot fail: the room is there
-  memset(fields, 0, slots * sizeof *fields);
-  order_[k].Append(next);
-  *number = next;
-  return true;
+Store::Item *Store::AppendRecord(Kind kind, uint32_t *number) {
+  const int k = static_cast<int>(kind);
+  const uint32_t index = records_[k].size();
+  if (index > kIndexMask) return nullptr;
+  if (!liveTree_[k].empty() && !liveTree_[k].EnsureRoom(1)) return nullptr;
+  char *record = records_[k].Append();
+  if (record == nullptr) return nullptr;
+  if (!liveTree_[k].empty()) AppendToLiveTree(k);
+  *number = Number(kind, index);
+  return reinterpret_cast<Item *>(record);
 }
 
-void Store::ReserveForText() {
-  // Every header starts with '['; so do some values. Counting them by the
-  // kind their word starts with gives each kind an upper bound, close
-  // enough for the arrays and indexes to be sized once.
-  uint32_t headers[kKindCount] = {0, 0, 0, 0};
-  const char *end = text_ + textSize_;
-  for (const char *p = text_; (p = static_cast<const char *>(memchr(p, '[', end - p))) != nullptr;
-       ++p) {
-    const char first = end - p > 2 ? static_cast<char>(p[1] | 0x20) : '\0';
-    const char second = end - p > 2 ? static_cast<char>(p[2] | 0x20) : '\0';
-    if (first == 'l') ++headers[static_cast<int>(Kind::kLogicalName)];
-    if (first == 's') ++headers[static_cast<int>(Kind::kSession)];
-    if (first == 'd' && second == 'r') ++headers[static_cast<int>(Kind::kDriver)];
-    if (first == 'd' && second == 'e') ++headers[static_cast<int>(Kind::kDevice)];
+bool Store::IndexName(uint32_t number) {
+  const int k = static_cast<int>(KindOf(number));
+  return index_[k].Insert(ItemOf(number).nameHash, IndexOf(number), [this, k](uint32_t entry) {
+    return reinterpret_cast<const Item *>(records_[k].At(entry))->nameHash;
+  });
+}
+
+Store::Item *Store::AppendItem(Kind kind, Str name, uint32_t hash, uint32_t *number) {
+  Item *item = AppendRecord(kind, number);
+  if (item == nullptr) return nullptr;
+  item->name = name;
+  item->nameHash = hash;
+  if (!IndexName(*number)) {
+    // Taken back: the record is the last one, and nothing refers to it yet.
+    records_[static_cast<int>(kind)].PopBack();
+    if (!liveTree_[static_cast<int>(kind)].empty()) {
+      liveTree_[static_cast<int>(kind)].Truncate(liveTree_[static_cast<int>(kind)].size() - 1);
+    }
+    return nullptr;
   }
-  uint64_t items = 0, fields = 0;
-  for (int k = 0; k < kKindCount; ++k) {
-    items += headers[k];
-    fields += uint64_t{headers[k]} * static_cast<uint32_t>(SpecOf(static_cast<Kind>(k)).keyCount);
-    order_[k].Reserve(headers[k]);
-    index_[k].Reserve(headers[k]);
-  }
-  if (items <= UINT32_MAX / 32 && fields <= UINT32_MAX) {
-    items_.Reserve(static_cast<uint32_t>(items));
-    fields_.Reserve(static_cast<uint32_t>(fields));
-    pool_.Reserve(static_cast<uint32_t>(items * 24));  // names are short
-  }
+  return item;
+}
+
+// ---- Questions --------------------------------------------------------------
+
+uint32_t Store::Count(Kind kind) const {
+  const int k = static_cast<int>(kind);
+  return records_[k].size() - removed_[k];
 }
 
 uint32_t Store::ItemAt(Kind kind, uint32_t position) const {
-  const GrowableArray<uint32_t> &order = order_[static_cast<int>(kind)];
-  return position < order.size() ? order[position] : kNoItem;
+  const int k = static_cast<int>(kind);
+  if (position >= Count(kind)) return kNoItem;
+  return Number(kind, removed_[k] == 0 ? position : SelectLive(k, position));
 }
 
 uint32_t Store::Find(Kind kind, const char *name, size_t length) const {
@@ -155,25 +186,57 @@ uint32_t Store::Find(Kind kind, const char *name, size_t length) const {
 }
 
 uint32_t Store::FindHashed(Kind kind, const char *name, size_t length, uint32_t hash) const {
-  const uint32_t found = index_[static_cast<int>(kind)].Find(hash, [&](uint32_t number) {
-    const Str &candidate = items_[number].name;
-    return candidate.length == length && memcmp(Data(candidate), name, length) == 0;
+  const int k = static_cast<int>(kind);
+  const uint32_t found = index_[k].Find(hash, [&](uint32_t index) {
+    const Item &item = *reinterpret_cast<const Item *>(records_[k].At(index));
+    return item.nameHash == hash && item.name.length == length &&
+           memcmp(Data(item.name), name, length) == 0;
   });
-  return found == NameIndex::kAbsent ? kNoItem : found;
+  return found == NameIndex::kAbsent ? kNoItem : Number(kind, found);
 }
 
 bool Store::IsLive(uint32_t item) const {
-  return item < items_.size() && (items_[item].flags & kRemoved) == 0;
+  if (item == kNoItem) return false;
+  const uint32_t index = IndexOf(item);
+  return index < records_[item >> kKindShift].size() && (ItemOf(item).flags & kRemoved) == 0;
+}
+
+TextView Store::Name(uint32_t item) const {
+  return View(ItemOf(item).name);
+}
+
+Str Store::FileValue(uint32_t rawStart) const {
+  const char *start = text_ + rawStart;
+  const char *end = TrimEnd(start, LineAt(start, text_ + textSize_).contentEnd);
+  const uint32_t length = static_cast<uint32_t>(end - start);
+  // A quoted value whose escapes needed decoding is kept decoded instead.
+  if (length >= 2 && *start == '"') return {rawStart + 1, length - 2};
+  return {rawStart, length};
+}
+
+Store::SlotValue Store::SlotState(uint32_t number, int slot, bool asLoaded) const {
+  const uint32_t s = SlotsOf(number)[slot];
+  if (s == 0) return {false, {0, 0}};
+  if ((s & kOverride) == 0) return {true, FileValue(s)};
+  const Override &o = overrides_[s & ~kOverride];
+  return asLoaded ? SlotValue{o.loadedPresent != 0, o.loaded} : SlotValue{o.present != 0, o.value};
+}
+
+uint32_t Store::RawStart(uint32_t number, int slot) const {
+  const uint32_t s = SlotsOf(number)[slot];
+  return (s & kOverride) == 0 ? s : overrides_[s & ~kOverride].rawStart;
 }
 
 bool Store::HasValue(uint32_t item, Field field) const {
-  const int slot = SlotOf(items_[item].kind, field);
-  return slot >= 0 && (items_[item].present & (1u << slot)) != 0;
+  const int slot = SlotOf(KindOf(item), field);
+  return slot >= 0 && Current(item, slot).present;
 }
 
 TextView Store::Value(uint32_t item, Field field) const {
-  if (!HasValue(item, field)) return {text_, 0};
-  return View(FieldOf(item, SlotOf(items_[item].kind, field)).value);
+  const int slot = SlotOf(KindOf(item), field);
+  if (slot < 0) return {text_, 0};
+  const SlotValue value = Current(item, slot);
+  return value.present ? View(value.value) : TextView{text_, 0};
 }
 
 uint32_t Store::Target(uint32_t item, Field reference) const {
@@ -194,108 +257,249 @@ uint32_t Store::LineOf(uint32_t offset) const {
 }
 
 uint32_t Store::HeaderLine(uint32_t item) const {
-  return (items_[item].flags & kAdded) != 0 ? 0 : LineOf(items_[item].headerStart);
+  const Item &record = ItemOf(item);
+  return (record.flags & kAdded) != 0 ? 0 : LineOf(record.headerStart);
+}
+
+bool Store::FileIdentityOf(FileIdentity *identity) const {
+  if (!fromFile_) return false;
+  *identity = identity_;
+  return true;
+}
+
+// ---- Channel and class lists ----------------------------------------------------
+
+const Store::ListSpan *Store::ListOf(uint32_t item) const {
+  const uint32_t found = listIndex_.Find(
+      HashItem(item), [this, item](uint32_t span) { return lists_[span].item == item; });
+  return found == NameIndex::kAbsent ? nullptr : &lists_[found];
+}
+
+int32_t Store::PrepareLists(uint32_t item) {
+  if (!IsLive(item)) return kIviIniStoreNoSuchItem;
+  const Kind kind = KindOf(item);
+  const int slot = SlotOf(kind, kind == Kind::kSession ? Field::kChannels : Field::kClasses);
+  if (slot < 0 || ListOf(item) != nullptr) return kIviIniSuccess;
+  const SlotValue value = Current(item, slot);
+  return ParseLists(item, value.present ? value.value : Str{0, 0});
+}
+
+int32_t Store::ParseLists(uint32_t number, Str value) {
+  const bool session = KindOf(number) == Kind::kSession;
+  const uint32_t entries = channelEntries_.size(), ranges = ranges_.size();
+  const uint32_t classes = classes_.size();
+  const char *text = Data(value);
+  int32_t status = kIviIniSuccess;
+  if (session) {
+    const char *problem = nullptr;
+    status = ParseChannelList(text, value.length, value, &channelEntries_, &ranges_, &problem);
+  } else {
+    // Class entries: the comma-separated pieces of the value, blanks
+    // trimmed; empty pieces name nothing.
+    const char *end = text + value.length;
+    for (const char *p = text; status == kIviIniSuccess && p <= end;) {
+      const char *comma = static_cast<const char *>(memchr(p, ',', static_cast<size_t>(end - p)));
+      const char *pieceEnd = comma != nullptr ? comma : end;
+      const char *start = p;
+      while (start < pieceEnd && IsBlank(*start)) ++start;
+      pieceEnd = TrimEnd(start, pieceEnd);
+      const Str entry = {value.offset + static_cast<uint32_t>(start - text),
+                         static_cast<uint32_t>(pieceEnd - start)};
+      if (pieceEnd > start && !classes_.Append(entry)) status = kIviIniOutOfMemory;
+      if (comma == nullptr) break;
+      p = comma + 1;
+    }
+  }
+  const uint32_t first = session ? entries : classes;
+  const uint32_t count = (session ? channelEntries_.size() : classes_.size()) - first;
+  if (status == kIviIniSuccess && !lists_.Append({number, first, count})) {
+    status = kIviIniOutOfMemory;
+  }
+  if (status == kIviIniSuccess &&
+      !listIndex_.Insert(HashItem(number), lists_.size() - 1,
+                         [this](uint32_t span) { return HashItem(lists_[span].item); })) {
+    lists_.Truncate(lists_.size() - 1);
+    status = kIviIniOutOfMemory;
+  }
+  if (status != kIviIniSuccess) {
+    channelEntries_.Truncate(entries);
+    ranges_.Truncate(ranges);
+    classes_.Truncate(classes);
+  }
+  return status;
 }
 
 uint32_t Store::ChannelEntryCount(uint32_t session) const {
-  return items_[session].kind == Kind::kSession ? items_[session].listCount : 0;
+  const ListSpan *list = KindOf(session) == Kind::kSession ? ListOf(session) : nullptr;
+  return list != nullptr ? list->count : 0;
 }
 
 TextView Store::ChannelEntryName(uint32_t session, uint32_t entry) const {
-  return View(channelEntries_[items_[session].listFirst + entry].name);
+  return View(channelEntries_[ListOf(session)->first + entry].name);
 }
 
 uint32_t Store::RangeCount(uint32_t session, uint32_t entry) const {
-  return channelEntries_[items_[session].listFirst + entry].rangeCount;
+  return channelEntries_[ListOf(session)->first + entry].rangeCount;
 }
 
 Range Store::RangeAt(uint32_t session, uint32_t entry, uint32_t range) const {
-  return ranges_[channelEntries_[items_[session].listFirst + entry].firstRange + range];
+  return ranges_[channelEntries_[ListOf(session)->first + entry].firstRange + range];
 }
 
 uint32_t Store::ClassCount(uint32_t driver) const {
-  return items_[driver].kind == Kind::kDriver ? items_[driver].listCount : 0;
+  const ListSpan *list = KindOf(driver) == Kind::kDriver ? ListOf(driver) : nullptr;
+  return list != nullptr ? list->count : 0;
 }
 
 TextView Store::ClassAt(uint32_t driver, uint32_t index) const {
-  return View(classes_[items_[driver].listFirst + index]);
+  return View(classes_[ListOf(driver)->first + index]);
+}
+
+// ---- Live items by position ------------------------------------------------------
+
+bool Store::BuildLiveTree(int k) {
+  const uint32_t n = records_[k].size();
+  GrowableArray<uint32_t> &tree = liveTree_[k];
+  if (tree.Extend(n + 1) == nullptr) return false;
+  tree[0] = 0;
+  for (uint32_t i = 1; i <= n; ++i) {
+    const auto &item = *reinterpret_cast<const Item *>(records_[k].At(i - 1));
+    tree[i] = (item.flags & kRemoved) == 0 ? 1 : 0;
+  }
+  for (uint32_t i = 1; i <= n; ++i) {
+    const uint32_t parent = i + (i & (0u - i));
+    if (parent <= n) tree[parent] += tree[i];
+  }
+  return true;
+}
+
+void Store::AddToLiveTree(int k, uint32_t index, int32_t delta) {
+  GrowableArray<uint32_t> &tree = liveTree_[k];
+  for (uint32_t i = index + 1; i < tree.size(); i += i & (0u - i)) {
+    tree[i] += static_cast<uint32_t>(delta);
+  }
+}
+
+// A new live record at the end: its node sums itself and the nodes it covers.
+bool Store::AppendToLiveTree(int k) {
+  GrowableArray<uint32_t> &tree = liveTree_[k];
+  const uint32_t i = tree.size();
+  uint32_t sum = 1;
+  for (uint32_t j = i - 1; j > i - (i & (0u - i)); j -= j & (0u - j)) sum += tree[j];
+  return tree.Append(sum);
+}
+
+uint32_t Store::SelectLive(int k, uint32_t position) const {
+  const GrowableArray<uint32_t> &tree = liveTree_[k];
+  const uint32_t n = tree.size() - 1;
+  uint32_t step = 1;
+  while (step * 2 <= n) step *= 2;
+  uint32_t at = 0, remaining = position + 1;
+  for (; step > 0; step /= 2) {
+    if (at + step <= n && tree[at + step] < remaining) {
+      at += step;
+      remaining -= tree[at];
+    }
+  }
+  return at;  // the index of the record: node at + 1
 }
 
 // ---- Edits ------------------------------------------------------------------
 
-bool Store::Touch(uint32_t number) {
-  Item &item = items_[number];
-  if ((item.flags & (kAdded | kTouched)) != 0) return true;
-  // Kept in file order, so that writing walks the file once.
-  uint32_t low = 0, high = touched_.size();
-  while (low < high) {
-    const uint32_t middle = low + (high - low) / 2;
-    if (items_[touched_[middle]].headerStart < item.headerStart) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
-  if (!touched_.InsertAt(low, number)) return false;
-  item.flags |= kTouched;
-  return true;
-}
-
 uint32_t Store::ValueEnd(uint32_t rawStart) const {
   const char *start = text_ + rawStart;
-  const char *lineFeed = static_cast<const char *>(memchr(start, '\n', textSize_ - rawStart));
-  const char *end = lineFeed != nullptr ? lineFeed : text_ + textSize_;
-  if (end > start && end[-1] == '\r') --end;  // as the parser takes line ends
-  while (end > start && IsBlank(end[-1])) --end;
-  return static_cast<uint32_t>(end - text_);
+  return static_cast<uint32_t>(TrimEnd(start, LineAt(start, text_ + textSize_).contentEnd) - text_);
 }
 
-uint32_t Store::LineLengthAround(uint32_t rawStart) const {
-  uint32_t lineStart = rawStart;
-  while (lineStart > bodyStart_ && text_[lineStart - 1] != '\n') --lineStart;
-  const uint32_t valueEnd = ValueEnd(rawStart);
-  const char *after = text_ + valueEnd;
-  const char *lineFeed = static_cast<const char *>(memchr(after, '\n', textSize_ - valueEnd));
-  const char *lineEnd = lineFeed != nullptr ? lineFeed : text_ + textSize_;
-  if (lineEnd > after && lineEnd[-1] == '\r') --lineEnd;
-  return (rawStart - lineStart) + static_cast<uint32_t>(lineEnd - after);
+bool Store::BlankGoesBefore(uint32_t rawStart, uint32_t valueEnd) const {
+  return valueEnd == rawStart && text_[rawStart - 1] == '=';
 }
 
 int32_t Store::EditableSlot(uint32_t number, Field field, int *slot) const {
   if (!IsLive(number)) return kIviIniStoreNoSuchItem;
-  *slot = SlotOf(items_[number].kind, field);
+  *slot = SlotOf(KindOf(number), field);
   if (*slot < 0 || field == Field::kChannels || field == Field::kClasses) {
     return kIviIniStoreNoSuchProperty;
   }
   return kIviIniSuccess;
 }
 
-bool Store::Fits(uint32_t number, int slot, const char *value, size_t length) const {
-  // The line the value will be written on must stay within the limit: the
-  // rest of its line in the file, or "Key = " on a line of its own (one byte
-  // more is kept for a blank that may go before the value).
-  const Item &item = items_[number];
-  const size_t around = (item.inFile & (1u << slot)) != 0
-                            ? LineLengthAround(FieldOf(number, slot).rawStart) + 1
-                            : strlen(SpecOf(item.kind).keys[slot].key) + 3;
-  return length <= kMaxLineBytes &&
-         around + EncodedLength(value, length, QuoteRule::kValue) <= kMaxLineBytes;
+bool Store::Fits(uint32_t number, int slot, TextView value) const {
+  if (value.length > kMaxLineBytes) return false;
+  const size_t encoded = EncodedLength(value.data, value.length, QuoteRule::kValue);
+  const uint32_t rawStart = RawStart(number, slot);
+  if (rawStart == 0) {  // "Key = value" (or "Key =") on a line of its own
+    const size_t key = SpecOf(KindOf(number)).keys[slot].length;
+    return key + (value.length == 0 ? 2 : 3 + encoded) <= kMaxLineBytes;
+  }
+  // The line as the writer will write it: what stands before the value, a
+  // blank where "Key =" had nothing, the value, and what followed it.
+  uint32_t lineStart = rawStart;
+  while (lineStart > bodyStart_ && text_[lineStart - 1] != '\n') --lineStart;
+  const uint32_t valueEnd = ValueEnd(rawStart);
+  const char *after = text_ + valueEnd;
+  const size_t following = static_cast<size_t>(LineAt(after, text_ + textSize_).contentEnd - after);
+  const size_t blank = value.length > 0 && BlankGoesBefore(rawStart, valueEnd) ? 1 : 0;
+  return (rawStart - lineStart) + blank + encoded + following <= kMaxLineBytes;
+}
+
+void Store::NoteEdit(uint32_t number, int slot, bool edited) {
+  Item &item = ItemOf(number);
+  const uint8_t bit = static_cast<uint8_t>(1u << slot);
+  ++generation_;
+  if (((item.edited & bit) != 0) == edited) return;
+  item.edited = static_cast<uint8_t>(edited ? item.edited | bit : item.edited & ~bit);
+  // An added section counts once, as a whole.
+  if ((item.flags & kAdded) == 0) changes_ += edited ? 1 : -1;
+}
+
+int32_t Store::Restore(uint32_t number, int slot) {
+  Override &o = overrides_[SlotsOf(number)[slot] & ~kOverride];
+  o.value = o.loaded;
+  o.present = o.loadedPresent;
+  NoteEdit(number, slot, false);
+  return kIviIniSuccess;
 }
 
 int32_t Store::Assign(uint32_t number, int slot, Str value) {
-  const uint8_t bit = static_cast<uint8_t>(1u << slot);
-  const FieldValue &current = FieldOf(number, slot);
-  if ((items_[number].present & bit) != 0 && current.value.length == value.length &&
-      memcmp(Data(current.value), Data(value), value.length) == 0) {
-    return kIviIniSuccess;  // nothing changes, and the file is not rewritten for it
+  uint32_t &s = SlotsOf(number)[slot];
+  if ((s & kOverride) == 0) {
+    const Override o = {
+        {0, 0}, s != 0 ? FileValue(s) : Str{0, 0}, s, 0, static_cast<uint8_t>(s != 0 ? 1 : 0)};
+    if (overrides_.size() >= kOverride || !overrides_.Append(o)) return kIviIniOutOfMemory;
+    s = kOverride | (overrides_.size() - 1);
   }
-  if (!Touch(number)) return kIviIniOutOfMemory;
-  FieldOf(number, slot).value = value;
-  Item &item = items_[number];
-  item.present |= bit;
-  item.edited |= bit;
-  changed_ = true;
+  Override &o = overrides_[s & ~kOverride];
+  o.value = value;
+  o.present = 1;
+  NoteEdit(number, slot, true);
   return kIviIniSuccess;
+}
+
+int32_t Store::SetText(uint32_t number, int slot, TextView value, const Str *shared) {
+  const SlotValue current = Current(number, slot);
+  if (current.present ? SameText(View(current.value), value.data, value.length)
+                      : value.length == 0) {
+    return kIviIniSuccess;  // it reads so already
+  }
+  const SlotValue loaded = Loaded(number, slot);
+  if (loaded.present ? SameText(View(loaded.value), value.data, value.length) : value.length == 0) {
+    return Restore(number, slot);  // back to the file's own bytes
+  }
+  // What the parser would refuse, no edit writes.
+  bool simulate;
+  if (memchr(value.data, '\n', value.length) != nullptr || !Fits(number, slot, value) ||
+      (SpecOf(KindOf(number)).keys[slot].field == Field::kSimulate &&
+       !ParseBoolean(value.data, value.length, &simulate))) {
+    return kIviIniStoreBadValue;
+  }
+  Str kept;
+  if (shared != nullptr) {
+    kept = *shared;
+  } else if (!Keep(value.data, value.length, &kept)) {
+    return kIviIniOutOfMemory;
+  }
+  return Assign(number, slot, kept);
 }
 
 int32_t Store::SetValue(uint32_t number, Field field, const char *value) {
@@ -303,18 +507,25 @@ int32_t Store::SetValue(uint32_t number, Field field, const char *value) {
   const int32_t status = EditableSlot(number, field, &slot);
   if (status != kIviIniSuccess) return status;
   if (value == nullptr) return kIviIniStoreBadValue;
-  const size_t length = strlen(value);
-  if (memchr(value, '\n', length) != nullptr || !Fits(number, slot, value, length)) {
-    return kIviIniStoreBadValue;
-  }
-  const TextView current = Value(number, field);
-  if (HasValue(number, field) && current.length == length &&
-      memcmp(current.data, value, length) == 0) {
-    return kIviIniSuccess;  // spares the pool a copy
-  }
-  Str kept;
-  if (!Keep(value, length, &kept)) return kIviIniOutOfMemory;
-  return Assign(number, slot, kept);
+  const TextView text = {value, static_cast<uint32_t>(strnlen(value, kMaxLineBytes + 1))};
+  if (text.length > kMaxLineBytes) return kIviIniStoreBadValue;
+  return SetText(number, slot, text, nullptr);
+}
+
+int32_t Store::SetBoolean(uint32_t number, Field field, bool value) {
+  int slot;
+  const int32_t status = EditableSlot(number, field, &slot);
+  if (status != kIviIniSuccess) return status;
+  // What a value means: no value at all is false, as for a session that
+  // never says it simulates.
+  const auto means = [this, value](SlotValue v) {
+    bool meant = false;
+    return (!v.present || ParseBoolean(Data(v.value), v.value.length, &meant)) && meant == value;
+  };
+  if (means(Current(number, slot))) return kIviIniSuccess;
+  if (means(Loaded(number, slot))) return Restore(number, slot);
+  const char *word = value ? "true" : "false";
+  return SetText(number, slot, {word, static_cast<uint32_t>(strlen(word))}, nullptr);
 }
 
 int32_t Store::SetReference(uint32_t number, Field field, uint32_t target) {
@@ -323,71 +534,73 @@ int32_t Store::SetReference(uint32_t number, Field field, uint32_t target) {
   if (status != kIviIniSuccess) return status;
   Kind kind;
   if (!TargetOf(field, &kind)) return kIviIniStoreNoSuchProperty;
-  if (!IsLive(target) || items_[target].kind != kind) return kIviIniStoreNoSuchItem;
+  if (!IsLive(target) || KindOf(target) != kind) return kIviIniStoreNoSuchItem;
   // Names never change, so the value can share the target's bytes.
-  const Str name = items_[target].name;
-  if (!Fits(number, slot, Data(name), name.length)) return kIviIniStoreBadValue;
-  return Assign(number, slot, name);
+  const Str name = ItemOf(target).name;
+  return SetText(number, slot, View(name), &name);
 }
 
 int32_t Store::Add(Kind kind, const char *name, uint32_t *number) {
   if (!loaded_) return kIviIniBackEndFailure;
   if (name == nullptr) return kIviIniStoreBadName;
-  const size_t length = strlen(name);
-  const size_t header = strlen(SpecOf(kind).name) + 3;  // "[Kind Name]"
+  const size_t length = strnlen(name, kMaxLineBytes + 1);
+  const size_t header = SpecOf(kind).nameLength + 3;  // "[Kind Name]"
   if (length == 0 || memchr(name, '\n', length) != nullptr || length > kMaxLineBytes ||
       header + EncodedLength(name, length, QuoteRule::kName) > kMaxLineBytes) {
     return kIviIniStoreBadName;
   }
-  if (Find(kind, name, length) != kNoItem) return kIviIniStoreItemExists;
+  const uint32_t hash = HashName(name, length);
+  if (FindHashed(kind, name, length, hash) != kNoItem) return kIviIniStoreItemExists;
 
-  Item item;
-  memset(&item, 0, sizeof item);
-  item.kind = kind;
-  item.flags = kAdded;
-  item.nameHash = HashName(name, length);
+  Str kept;
   uint32_t added;
-  if (!Keep(name, length, &item.name) || !added_.EnsureRoom(1) || !AppendItem(item, &added)) {
-    return kIviIniOutOfMemory;
-  }
+  if (!Keep(name, length, &kept) || !added_.EnsureRoom(1)) return kIviIniOutOfMemory;
+  Item *item = AppendItem(kind, kept, hash, &added);
+  if (item == nullptr) return kIviIniOutOfMemory;
+  item->flags = kAdded;
   added_.Append(added);
-  changed_ = true;
+  ++changes_;
+  ++generation_;
   if (number != nullptr) *number = added;
   return kIviIniSuccess;
 }
 
 int32_t Store::Remove(uint32_t number) {
   if (!IsLive(number)) return kIviIniStoreNoSuchItem;
-  if (!Touch(number)) return kIviIniOutOfMemory;
-  Item &item = items_[number];
-  const int k = static_cast<int>(item.kind);
-  index_[k].Erase(item.nameHash, number);
-  GrowableArray<uint32_t> &order = order_[k];
-  for (uint32_t i = 0; i < order.size(); ++i) {
-    if (order[i] == number) {
-      order.EraseAt(i);
-      break;
-    }
-  }
+  const int k = static_cast<int>(KindOf(number));
+  // From the first removal of its kind on, positions come from the tree.
+  if (liveTree_[k].empty() && !BuildLiveTree(k)) return kIviIniOutOfMemory;
+  Item &item = ItemOf(number);
+  index_[k].Erase(item.nameHash, IndexOf(number));
   item.flags |= kRemoved;
-  changed_ = true;
+  ++removed_[k];
+  AddToLiveTree(k, IndexOf(number), -1);
+  // A removed section's edits no longer count: it counts once, as a whole.
+  if ((item.flags & kAdded) != 0) {
+    --changes_;
+  } else {
+    changes_ += 1 - __builtin_popcount(item.edited);
+  }
+  ++generation_;
   return kIviIniSuccess;
 }
 
 bool ParseBoolean(const char *text, size_t length, bool *value) {
-  static const struct {
-    const char *word;
-    bool value;
-  } kWords[] = {{"true", true}, {"false", false}, {"1", true},
-                {"0", false},   {"yes", true},    {"no", false}};
+  // The six words, letter case aside, one of each length but 1: read on
+  // every Simulate line.
+  static const char *const kWords[] = {nullptr, "01", "no", "yes", "true", "false"};
   if (length == 0 || length > 5) return false;
-  for (const auto &known : kWords) {
-    if (strlen(known.word) == length && strncasecmp(text, known.word, length) == 0) {
-      *value = known.value;
-      return true;
-    }
+  if (length == 1) {
+    if (text[0] != '0' && text[0] != '1') return false;
+    *value = text[0] == '1';
+    return true;
   }
-  return false;
+  const char *word = kWords[length];
+  for (size_t i = 0; i < length; ++i) {
+    if ((text[i] | 0x20) != word[i]) return false;  // folding lowers a capital
+  }
+  *value = length != 2 && length != 5;
+  return true;
 }
 
 }  // namespace store

@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 namespace velmora {
 namespace store {
@@ -44,6 +45,29 @@ using PieceWriter = bool (*)(void *context, const char *data, size_t length);
 // Blanks are what the file format trims around keys, values and names.
 inline bool IsBlank(char c) {
   return c == ' ' || c == '\t';
+}
+
+// One line of a store file: its text ends at `contentEnd`, the next line
+// starts at `next`. A line feed ends a line, and a carriage return just
+// before it belongs to the line end; so does a carriage return that is the
+// file's last byte (a CRLF cut short). Any other carriage return is text.
+// Every reader of lines (the parser, the edits, the writer) asks this.
+struct LineSpan {
+  const char *contentEnd;
+  const char *next;
+};
+
+inline LineSpan LineAt(const char *p, const char *end) {
+  const char *lineFeed = static_cast<const char *>(memchr(p, '\n', end - p));
+  LineSpan line = {lineFeed != nullptr ? lineFeed : end, lineFeed != nullptr ? lineFeed + 1 : end};
+  if (line.contentEnd > p && line.contentEnd[-1] == '\r') --line.contentEnd;
+  return line;
+}
+
+// The end of `p`..`end` with trailing blanks trimmed.
+inline const char *TrimEnd(const char *p, const char *end) {
+  while (end > p && IsBlank(end[-1])) --end;
+  return end;
 }
 
 }  // namespace store

@@ -23,22 +23,44 @@ class Store::Writer {
     // The byte-order mark goes first and does not count as a line's text.
     if (!write_(context_, s_.text_, s_.bodyStart_)) return false;
     uint32_t copied = s_.bodyStart_;
-    for (uint32_t i = 0; i < s_.touched_.size(); ++i) {
-      if (!Section(s_.touched_[i], &copied)) return false;
+    // The sections with edits, in file order: each kind's records are in
+    // file order, so the earliest of the four next ones comes first.
+    uint32_t next[kKindCount] = {0, 0, 0, 0};
+    for (;;) {
+      uint32_t earliest = kNoItem;
+      for (int k = 0; k < kKindCount; ++k) {
+        while (next[k] < s_.fileCount_[k] && !Touched(Number(static_cast<Kind>(k), next[k]))) {
+          ++next[k];
+        }
+        if (next[k] == s_.fileCount_[k]) continue;
+        const uint32_t number = Number(static_cast<Kind>(k), next[k]);
+        if (earliest == kNoItem ||
+            s_.ItemOf(number).headerStart < s_.ItemOf(earliest).headerStart) {
+          earliest = number;
+        }
+      }
+      if (earliest == kNoItem) break;
+      ++next[static_cast<int>(KindOf(earliest))];
+      if (!Section(earliest, &copied)) return false;
     }
     if (!Put(s_.text_ + copied, s_.textSize_ - copied)) return false;
     for (uint32_t i = 0; i < s_.added_.size(); ++i) {
       const uint32_t number = s_.added_[i];
-      if ((s_.items_[number].flags & kRemoved) == 0 && !Added(number)) return false;
+      if ((s_.ItemOf(number).flags & kRemoved) == 0 && !Added(number)) return false;
     }
     return true;
   }
 
  private:
+  bool Touched(uint32_t number) const {
+    const Item &item = s_.ItemOf(number);
+    return (item.flags & kRemoved) != 0 || item.edited != 0;
+  }
+
   // A section of the file with edits; everything before it that was not yet
   // written is copied first.
   bool Section(uint32_t number, uint32_t *copied) {
-    const Item &item = s_.items_[number];
+    const Item &item = s_.ItemOf(number);
     if (!Put(s_.text_ + *copied, item.headerStart - *copied)) return false;
     *copied = item.tailEnd;
     if ((item.flags & kRemoved) != 0) return true;
@@ -46,53 +68,54 @@ class Store::Writer {
     // Changed values of lines in the file, in the order they stand.
     int slots[kMaxFields];
     int changed = 0;
-    for (int slot = 0; slot < kMaxFields; ++slot) {
-      if ((item.inFile & item.edited & (1u << slot)) == 0) continue;
-      int i = changed++;
-      for (; i > 0 && s_.FieldOf(number, slots[i - 1]).rawStart > s_.FieldOf(number, slot).rawStart;
-           --i) {
-        slots[i] = slots[i - 1];
+    unsigned lacking = 0;
+    for (int slot = 0; slot < SpecOf(KindOf(number)).keyCount; ++slot) {
+      if ((item.edited & (1u << slot)) == 0) continue;
+      const uint32_t rawStart = s_.RawStart(number, slot);
+      if (rawStart == 0) {
+        lacking |= 1u << slot;
+        continue;
       }
+      int i = changed++;
+      for (; i > 0 && s_.RawStart(number, slots[i - 1]) > rawStart; --i) slots[i] = slots[i - 1];
       slots[i] = slot;
     }
     uint32_t position = item.headerStart;
     for (int i = 0; i < changed; ++i) {
-      const FieldValue &field = s_.FieldOf(number, slots[i]);
-      if (!Put(s_.text_ + position, field.rawStart - position)) return false;
+      const uint32_t rawStart = s_.RawStart(number, slots[i]);
+      const TextView value = s_.View(s_.Current(number, slots[i]).value);
+      if (!Put(s_.text_ + position, rawStart - position)) return false;
       // "Key =" with nothing after it gets a blank before its new value;
       // "Key=old" keeps its style.
-      const uint32_t end = s_.ValueEnd(field.rawStart);
-      if (field.value.length > 0 && end == field.rawStart && s_.text_[end - 1] == '=' &&
-          !Put(" ", 1)) {
-        return false;
-      }
-      if (!PutEncoded(s_.View(field.value), QuoteRule::kValue)) return false;
+      const uint32_t end = s_.ValueEnd(rawStart);
+      if (value.length > 0 && s_.BlankGoesBefore(rawStart, end) && !Put(" ", 1)) return false;
+      if (!PutEncoded(value, QuoteRule::kValue)) return false;
       position = end;
     }
     if (!Put(s_.text_ + position, item.tailEnd - position)) return false;
-
-    const unsigned lacking = item.present & item.edited & ~item.inFile;
     if (lacking == 0) return true;
-    if (!StartLine()) return false;
-    return KeyLines(number, lacking);
+    return StartLine() && KeyLines(number, lacking);
   }
 
   bool Added(uint32_t number) {
-    const Item &item = s_.items_[number];
+    unsigned present = 0;
+    for (int slot = 0; slot < SpecOf(KindOf(number)).keyCount; ++slot) {
+      if (s_.Current(number, slot).present) present |= 1u << slot;
+    }
     if (!StartLine()) return false;
     if (!(last_ == '\n' && beforeLast_ == '\n') && !PutLineEnd()) return false;
-    const char *kind = SpecOf(item.kind).name;
+    const char *kind = SpecOf(KindOf(number)).name;
     return Put("[", 1) && Put(kind, strlen(kind)) && Put(" ", 1) &&
-           PutEncoded(s_.View(item.name), QuoteRule::kName) && Put("]", 1) && PutLineEnd() &&
-           KeyLines(number, item.present);
+           PutEncoded(s_.View(s_.ItemOf(number).name), QuoteRule::kName) && Put("]", 1) &&
+           PutLineEnd() && KeyLines(number, present);
   }
 
   // "Key = Value" lines for the slots in `slots`, in slot order.
   bool KeyLines(uint32_t number, unsigned slots) {
-    const KindSpec &spec = SpecOf(s_.items_[number].kind);
+    const KindSpec &spec = SpecOf(KindOf(number));
     for (int slot = 0; slot < spec.keyCount; ++slot) {
       if ((slots & (1u << slot)) == 0) continue;
-      const TextView value = s_.View(s_.FieldOf(number, slot).value);
+      const TextView value = s_.View(s_.Current(number, slot).value);
       const char *key = spec.keys[slot].key;
       if (!Put(key, strlen(key))) return false;
       if (value.length == 0 ? !Put(" =", 2)
@@ -105,19 +128,12 @@ class Store::Writer {
   }
 
   bool PutEncoded(TextView text, QuoteRule rule) {
-    if (!NeedsQuotes(text.data, text.length, rule)) return Put(text.data, text.length);
-    if (!Put("\"", 1)) return false;
-    const char *p = text.data;
-    const char *end = text.data + text.length;
-    while (p < end) {
-      const char *special = p;
-      while (special < end && *special != '"' && *special != '\\') ++special;
-      if (!Put(p, static_cast<size_t>(special - p))) return false;
-      if (special == end) break;
-      if (!Put("\\", 1) || !Put(special, 1)) return false;
-      p = special + 1;
-    }
-    return Put("\"", 1);
+    return WriteEncoded(
+        text, rule,
+        [](void *self, const char *data, size_t length) {
+          return static_cast<Writer *>(self)->Put(data, length);
+        },
+        this);
   }
 
   // Ends the line written last, unless it has ended. A file may end in a
@@ -166,19 +182,27 @@ bool Store::Render(PieceWriter write, void *context) const {
 }
 
 int32_t Store::Save(const char *path) {
-  if (!loaded_) return kIviIniBackEndFailure;
-  if (path == nullptr || path[0] == '\0') return kIviIniStoreCannotCreateTemporary;
-  // Saving what has not changed to where it came from leaves the file alone,
-  // modification time included.
-  const bool sameFile = strcmp(path, loadedPath_ != nullptr ? loadedPath_ : "") == 0;
-  if (!changed_ && sameFile) return kIviIniSuccess;
-  const int32_t status = ReplaceFileAtomically(
-      path,
+  // The library saves a store where it loaded it, and only there.
+  if (!fromFile_ || path == nullptr ||
+      strcmp(path, static_cast<const char *>(loadedPath_.get())) != 0) {
+    return kIviIniBackEndFailure;
+  }
+  // Nothing is written when the file holds what the store would write:
+  // not after edits that cancel out, nor again after a save.
+  const bool differs = saved_ ? generation_ != savedGeneration_ : changes_ != 0;
+  if (!differs) return kIviIniSuccess;
+  FileIdentity written;
+  const int32_t status = ReplaceFile(
+      path, identity_,
       [](const void *store, PieceWriter write, void *context) {
         return static_cast<const Store *>(store)->Render(write, context);
       },
-      this);
-  if (status == kIviIniSuccess && sameFile) changed_ = false;
+      this, &written, &failure_);
+  if (status == kIviIniSuccess) {
+    identity_ = written;
+    saved_ = true;
+    savedGeneration_ = generation_;
+  }
   return status;
 }
 

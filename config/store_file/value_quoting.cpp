@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-#include "config/store_file/store_types.h"
-
 namespace velmora {
 namespace store {
 
@@ -51,6 +49,24 @@ size_t EncodedLength(const char *text, size_t length, QuoteRule rule) {
     if (text[i] == '"' || text[i] == '\\') ++encoded;
   }
   return encoded;
+}
+
+bool WriteEncoded(TextView text, QuoteRule rule, PieceWriter write, void *context) {
+  if (!NeedsQuotes(text.data, text.length, rule)) {
+    return text.length == 0 || write(context, text.data, text.length);
+  }
+  if (!write(context, "\"", 1)) return false;
+  const char *p = text.data;
+  const char *end = text.data + text.length;
+  while (p < end) {
+    const char *special = p;
+    while (special < end && *special != '"' && *special != '\\') ++special;
+    if (special > p && !write(context, p, static_cast<size_t>(special - p))) return false;
+    if (special == end) break;
+    if (!write(context, "\\", 1) || !write(context, special, 1)) return false;
+    p = special + 1;
+  }
+  return write(context, "\"", 1);
 }
 
 }  // namespace store

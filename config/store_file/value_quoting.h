@@ -1,11 +1,16 @@
-// Quoted names and values. A name or value that blanks around it would lose,
-// or that could be misread, is written between double quotes, with \" for a
-// quote and \\ for a backslash inside; no other escape exists.
+// Quoted names and values, both ways. A name or value that blanks around it
+// would lose, or that could be misread, is written between double quotes,
+// with \" for a quote and \\ for a backslash inside; no other escape exists.
+// The parser reads with ScanQuoted and DecodeQuoted, the writer and the
+// length checks of edits write with NeedsQuotes, EncodedLength and
+// WriteEncoded: the rule lives here alone.
 #ifndef VELMORA_CONFIG_STORE_FILE_VALUE_QUOTING_H
 #define VELMORA_CONFIG_STORE_FILE_VALUE_QUOTING_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "config/store_file/store_types.h"
 
 namespace velmora {
 namespace store {
@@ -33,6 +38,9 @@ bool NeedsQuotes(const char *text, size_t length, QuoteRule rule);
 
 // The bytes `text` takes once written under `rule`, quotes included.
 size_t EncodedLength(const char *text, size_t length, QuoteRule rule);
+
+// Writes `text` under `rule`, in quotes with escapes where needed.
+bool WriteEncoded(TextView text, QuoteRule rule, PieceWriter write, void *context);
 
 }  // namespace store
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,15 +25,15 @@ std::vector<IviIniHandle> Registered() {
   return std::vector<IviIniHandle>(entries, entries + velmora::RegistryCount());
 }
 
-time_t ModificationTime(const std::string &path) {
+struct timespec ModificationTime(const std::string &path) {
   struct stat info;
   EXPECT_EQ(stat(path.c_str(), &info), 0);
-  return info.st_mtime;
+  return info.st_mtim;
 }
 
-// Sets a file's modification time to whole seconds, so tests need not sleep.
-void SetModificationTime(const std::string &path, time_t seconds) {
-  const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+// Sets a file's modification time, so that tests need not sleep.
+void SetModificationTime(const std::string &path, struct timespec time) {
+  const struct timespec times[2] = {time, time};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
@@ -261,39 +262,65 @@ TEST_F(Close, ClosedNullAndMadeUpHandlesAnswerInvalidHandleWhileOthersStayOpen) 
 
 using ConfigurationChanged = StoreTest;
 
-TEST_F(ConfigurationChanged, FollowsTheFilesModificationSecond) {
-  IviIniHandle h = OpenText("logicalname|A\n");
-  const std::string path = Path("config.txt");
-  const time_t loaded = ModificationTime(path);
-  uint8_t changed = 0xAA;
+// Each change happens within the second the store was loaded in, and each
+// one alone is what tells it apart from the loaded file.
+struct FileChange {
+  const char *name;
+  void (*change)(const std::string &path, struct timespec loaded);
+};
 
-  EXPECT_EQ(IviIni_ConfigurationChanged(h, &changed), kIviIniSuccess);
-  EXPECT_EQ(changed, 0) << "unchanged file";
+const FileChange kFileChanges[] = {
+    {"rewritten in place within the same second, other size",
+     [](const std::string &path, struct timespec loaded) {
+       std::ofstream(path, std::ios::trunc) << "logicalname|AB\n";
+       SetModificationTime(path, {loaded.tv_sec, (loaded.tv_nsec + 1) % 1000000000});
+     }},
+    {"rewritten in place keeping the size and the second",
+     [](const std::string &path, struct timespec loaded) {
+       std::ofstream(path, std::ios::trunc) << "logicalname|B\n";
+       SetModificationTime(path, {loaded.tv_sec, (loaded.tv_nsec + 1) % 1000000000});
+     }},
+    {"replaced by a rename, same size and time to the nanosecond",
+     [](const std::string &path, struct timespec loaded) {
+       const std::string other = path + ".new";
+       std::ofstream(other) << "logicalname|B\n";
+       SetModificationTime(other, loaded);
+       ASSERT_EQ(rename(other.c_str(), path.c_str()), 0);
+     }},
+    {"set back to an earlier time",
+     [](const std::string &path, struct timespec loaded) {
+       SetModificationTime(path, {loaded.tv_sec - 60, loaded.tv_nsec});
+     }},
+    {"deleted", [](const std::string &path, struct timespec) { unlink(path.c_str()); }},
+};
 
-  Write("config.txt", "logicalname|B\n");
-  SetModificationTime(path, loaded);
-  EXPECT_EQ(IviIni_ConfigurationChanged(h, &changed), kIviIniSuccess);
-  EXPECT_EQ(changed, 0) << "rewritten within the recorded second";
+TEST_F(ConfigurationChanged, SeesEveryChangeOfTheFileAndNoneAfterAReload) {
+  for (const FileChange &c : kFileChanges) {
+    SCOPED_TRACE(c.name);
+    IviIniHandle h = OpenText("logicalname|A\n");
+    const std::string path = Path("config.txt");
+    uint8_t changed = 0xAA;
+    EXPECT_EQ(IviIni_ConfigurationChanged(h, &changed), kIviIniSuccess);
+    EXPECT_EQ(changed, 0) << "unchanged file";
 
-  SetModificationTime(path, loaded + 1);
-  EXPECT_EQ(IviIni_ConfigurationChanged(h, &changed), kIviIniSuccess);
-  EXPECT_EQ(changed, 1) << "rewritten a second later";
-
-  SetModificationTime(path, loaded - 60);
-  EXPECT_EQ(IviIni_ConfigurationChanged(h, &changed), kIviIniSuccess);
-  EXPECT_EQ(changed, 1) << "set back to an earlier time";
-
-  ASSERT_EQ(unlink(path.c_str()), 0);
-  changed = 0xAA;
-  EXPECT_EQ(IviIni_ConfigurationChanged(h, &changed), kIviIniSuccess);
-  EXPECT_EQ(changed, 1) << "deleted";
+    c.change(path, ModificationTime(path));
+    changed = 0xAA;
+    EXPECT_EQ(IviIni_ConfigurationChanged(h, &changed), kIviIniSuccess);
+    EXPECT_EQ(changed, 1);
+    if (access(path.c_str(), F_OK) == 0) {
+      EXPECT_EQ(IviIni_ReloadConfiguration(h), kIviIniSuccess);
+      EXPECT_EQ(IviIni_ConfigurationChanged(h, &changed), kIviIniSuccess);
+      EXPECT_EQ(changed, 0) << "the reload took the new file";
+    }
+    EXPECT_EQ(IviIni_CloseIniFile(h, 0), kIviIniSuccess);
+  }
 }
 
 TEST_F(ConfigurationChanged, FileThatCouldNotBeExaminedAtLoadReadsAsChanged) {
   memstore::FailOn("LoadStore", 0);  // the store loads without a file
   IviIniHandle h = nullptr;
   ASSERT_EQ(IviIni_OpenIniFile(Path("never-written.txt").c_str(), &h), kIviIniSuccess);
-  EXPECT_EQ(h->state.modified, 0);
+  EXPECT_FALSE(h->state.loadedKnown);
   uint8_t changed = 0xAA;
   EXPECT_EQ(IviIni_ConfigurationChanged(h, &changed), kIviIniSuccess);
   EXPECT_EQ(changed, 1);
@@ -310,7 +337,7 @@ TEST_F(Reload, SuccessSwapsTheStoreAndKeepsTheHandle) {
   IviIniHandle h = OpenText("logicalname|A\n");
   const std::string path = Path("config.txt");
   Write("config.txt", "logicalname|A\nlogicalname|B\n");
-  const time_t rewritten = ModificationTime(path) + 5;
+  const struct timespec rewritten = {ModificationTime(path).tv_sec + 5, 0};
   SetModificationTime(path, rewritten);
   memstore::ClearTrace();
 
@@ -319,7 +346,7 @@ TEST_F(Reload, SuccessSwapsTheStoreAndKeepsTheHandle) {
   EXPECT_THAT(Registered(), ElementsAre(h));
   EXPECT_EQ(memstore::LiveStores(), 1);
   EXPECT_EQ(LogicalNameCount(h), 2);
-  EXPECT_EQ(h->state.modified, rewritten);
+  EXPECT_EQ(h->state.loaded.seconds, rewritten.tv_sec);
   uint8_t changed = 0xAA;
   EXPECT_EQ(IviIni_ConfigurationChanged(h, &changed), kIviIniSuccess);
   EXPECT_EQ(changed, 0);
@@ -330,12 +357,12 @@ TEST_F(Reload, FailureKeepsThePreviousStorePathAndTime) {
   const velmora::StoreState before = h->state;
   const std::string path = Path("config.txt");
   Write("config.txt", "not a configuration\n");
-  SetModificationTime(path, before.modified + 5);
+  SetModificationTime(path, {before.loaded.seconds + 5, 0});
 
   EXPECT_EQ(IviIni_ReloadConfiguration(h), memstore::kBadFile);
   EXPECT_EQ(h->state.store, before.store);
   EXPECT_STREQ(h->state.path, before.path);
-  EXPECT_EQ(h->state.modified, before.modified);
+  EXPECT_TRUE(velmora::SameIdentity(h->state.loaded, before.loaded));
   EXPECT_EQ(memstore::LiveStores(), 1);
   EXPECT_EQ(LogicalNameCount(h), 1);
   uint8_t changed = 0;
@@ -355,7 +382,7 @@ TEST_F(Reload, TakesUpADefaultLocationThatAppearedSinceOpening) {
 
   EXPECT_EQ(IviIni_ReloadConfiguration(h), kIviIniSuccess);
   EXPECT_STREQ(h->state.path, path.c_str());
-  EXPECT_EQ(h->state.modified, ModificationTime(path));
+  EXPECT_EQ(h->state.loaded.nanoseconds, ModificationTime(path).tv_nsec);
   EXPECT_NE(ContentOf(h).Find(memstore::Kind::Device, "D"), nullptr);
 }
 

@@ -71,6 +71,8 @@ struct Item {
 // The content behind one store handle.
 struct Store {
   std::vector<std::shared_ptr<Item>> items[4];
+  // The file the store was read from, taken from the descriptor that read it.
+  std::optional<velmora::FileIdentity> identity;
 
   std::vector<std::shared_ptr<Item>> &Of(Kind kind) { return items[static_cast<int>(kind)]; }
   Item *Find(Kind kind, const std::string &name);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/channels.h"
 #include "config/store_file/store_model.h"
 #include "velmora/velmora.h"
 
@@ -62,23 +63,22 @@ std::string ValueOf(const Store &store, Kind kind, const std::string &name, Fiel
   return store.HasValue(item, field) ? Str(store.Value(item, field)) : "(absent)";
 }
 
-// Every channel name of a session, expanded as the library numbers them.
-std::vector<std::string> Channels(const Store &store, const std::string &session) {
-  const uint32_t item = store.Find(Kind::kSession, session.data(), session.size());
+// Every channel name of a session, as the library's channel exports name them.
+std::vector<std::string> Channels(Store &store, const std::string &session) {
+  int32_t count = 0;
+  EXPECT_EQ(velmora::CountSessionChannels(&store, session.c_str(), &count), kIviIniSuccess);
   std::vector<std::string> names;
-  for (uint32_t e = 0; e < store.ChannelEntryCount(item); ++e) {
-    const std::string name = Str(store.ChannelEntryName(item, e));
-    if (store.RangeCount(item, e) == 0) names.push_back(name);
-    for (uint32_t r = 0; r < store.RangeCount(item, e); ++r) {
-      const auto range = store.RangeAt(item, e, r);
-      for (int64_t v = range.low; v <= range.high; ++v) names.push_back(name + std::to_string(v));
-    }
+  char name[kIviIniNameBufferSize];
+  for (int32_t i = 1; i <= count; ++i) {
+    EXPECT_EQ(velmora::NameSessionChannel(&store, session.c_str(), i, name), 1);
+    names.push_back(name);
   }
   return names;
 }
 
-std::vector<std::string> Classes(const Store &store, const std::string &driver) {
+std::vector<std::string> Classes(Store &store, const std::string &driver) {
   const uint32_t item = store.Find(Kind::kDriver, driver.data(), driver.size());
+  EXPECT_EQ(store.PrepareLists(item), kIviIniSuccess);
   std::vector<std::string> names;
   for (uint32_t i = 0; i < store.ClassCount(item); ++i)
     names.push_back(Str(store.ClassAt(item, i)));
@@ -173,33 +173,38 @@ struct BadCase {
   const char *text;
   int32_t status;
   uint32_t line;
+  size_t size;  // of a text with a NUL inside; 0: up to its NUL
 };
 
 TEST(StoreRead, RefusesBadInputWithItsStatusAndLine) {
   const BadCase cases[] = {
-      {"[Session a]\njust words\n", kIviIniStoreBadLine, 2},
-      {"[Session a]\n = no key\n", kIviIniStoreBadLine, 2},
-      {"# top\nKey = before any header\n[Session a]\n", kIviIniStoreKeyOutsideSection, 2},
-      {"[Session a\n", kIviIniStoreBadHeader, 1},
-      {"[Session a] trailing\n", kIviIniStoreBadHeader, 1},
-      {"[Session]\n", kIviIniStoreBadHeader, 1},
-      {"[Device \"\"]\n", kIviIniStoreBadHeader, 1},
-      {"[]\n", kIviIniStoreBadHeader, 1},
-      {"[Session \"a]\n", kIviIniStoreBadQuoting, 1},
-      {"[Session a]\nDescription = \"open\n", kIviIniStoreBadQuoting, 2},
-      {"[Session a]\nDescription = \"a\" b\n", kIviIniStoreBadQuoting, 2},
-      {"[Session a]\nDescription = \"a\\n\"\n", kIviIniStoreBadQuoting, 2},
-      {"[Session a]\n\n[Session a]\n", kIviIniStoreDuplicateSection, 3},
-      {"[Session a]\nDriver = x\ndriver = y\n", kIviIniStoreDuplicateKey, 3},
-      {"[Session a]\nSimulate = maybe\n", kIviIniStoreBadSimulate, 2},
-      {"[Session a]\nSimulate =\n", kIviIniStoreBadSimulate, 2},
-      {"[Session a]\nChannels = CH[1..]\n", kIviIniStoreBadChannels, 2},
-      {"[Session a]\n\n\nx\0y\n", kIviIniStoreNulByte, 4},
+      {"[Session a]\njust words\n", kIviIniStoreBadLine, 2, 0},
+      {"[Session a]\n = no key\n", kIviIniStoreBadLine, 2, 0},
+      {"# top\nKey = before any header\n[Session a]\n", kIviIniStoreKeyOutsideSection, 2, 0},
+      {"[Session a\n", kIviIniStoreBadHeader, 1, 0},
+      {"[Session a] trailing\n", kIviIniStoreBadHeader, 1, 0},
+      {"[Session]\n", kIviIniStoreBadHeader, 1, 0},
+      {"[Device \"\"]\n", kIviIniStoreBadHeader, 1, 0},
+      {"[]\n", kIviIniStoreBadHeader, 1, 0},
+      {"[Session \"a]\n", kIviIniStoreBadQuoting, 1, 0},
+      {"[Session a]\nDescription = \"open\n", kIviIniStoreBadQuoting, 2, 0},
+      {"[Session a]\nDescription = \"a\" b\n", kIviIniStoreBadQuoting, 2, 0},
+      {"[Session a]\nDescription = \"a\\n\"\n", kIviIniStoreBadQuoting, 2, 0},
+      {"[Session a]\n\n[Session a]\n", kIviIniStoreDuplicateSection, 3, 0},
+      {"[Session a]\nDriver = x\ndriver = y\n", kIviIniStoreDuplicateKey, 3, 0},
+      {"[Session a]\nSimulate = maybe\n", kIviIniStoreBadSimulate, 2, 0},
+      {"[Session a]\nSimulate =\n", kIviIniStoreBadSimulate, 2, 0},
+      {"[Session a]\nChannels = CH[1..]\n", kIviIniStoreBadChannels, 2, 0},
+      {"[Session a]\n\n\nx\0y\n", kIviIniStoreNulByte, 4, 19},
+      // The first problem in file order is the one named.
+      {"[Session a]\nbad\n\nx\0y\n", kIviIniStoreBadLine, 2, 21},
+      {"[Session a]\n[Session a]\nbad\n", kIviIniStoreDuplicateSection, 2, 0},
+      {"[Device d]\nbad\n[Device d]\n", kIviIniStoreBadLine, 2, 0},
+      {"[Session s]\n[Device d]\n[Device d]\n[Session s]\n", kIviIniStoreDuplicateSection, 3, 0},
   };
   for (const BadCase &c : cases) {
     SCOPED_TRACE(c.text);
-    // The NUL case carries its byte inside the literal.
-    const std::string text = c.status == kIviIniStoreNulByte ? std::string(c.text, 19) : c.text;
+    const std::string text = c.size > 0 ? std::string(c.text, c.size) : c.text;
     StorePtr store(Store::Create());
     ParseError error{};
     EXPECT_EQ(store->LoadText(text.data(), text.size(), &error), c.status);
@@ -209,8 +214,12 @@ TEST(StoreRead, RefusesBadInputWithItsStatusAndLine) {
   }
 }
 
-TEST(StoreRead, UnknownKindsMayRepeatAndHoldAnyKeys) {
-  StorePtr store = Load("[Notes]\nx = 1\n[Notes]\nx = 2\n[Calibration Meter7]\nDue = soon\n");
+TEST(StoreRead, UnknownKindsMayRepeatAndHoldAnyLines) {
+  // Never read, so never refused: lines that a known section would not take.
+  StorePtr store = Load(
+      "[Notes]\nx = 1\n[Notes]\nx = 2\n[Calibration Meter7]\nDue = soon\n"
+      "[Desktop Entry]\nExec=\"run\" --now\njust words\n = no key\nName = \"open\n"
+      "[Other \"unterminated]\n");
   for (int k = 0; k < velmora::store::kKindCount; ++k) EXPECT_EQ(store->Count(Kind(k)), 0u);
 }
 
@@ -320,9 +329,9 @@ const EditCase kEdits[] = {
      "[Session a]\nDriver = x\n# about b\n\n[Session b]\n",
      [](Store &s) {
        s.SetValue(Item(s, Kind::kSession, "a"), Field::kSimulate, "true");
-       s.SetValue(Item(s, Kind::kSession, "a"), Field::kDescription, "");
+       s.SetValue(Item(s, Kind::kSession, "a"), Field::kDescription, "d");
      },
-     "[Session a]\nDriver = x\nDescription =\nSimulate = true\n# about b\n\n[Session b]\n"},
+     "[Session a]\nDriver = x\nDescription = d\nSimulate = true\n# about b\n\n[Session b]\n"},
     {"last line without a line end gets one first; CRLF files get CRLF",
      "[Device d]\r\nResource = GPIB0::12::INSTR",
      [](Store &s) { s.SetValue(Item(s, Kind::kDevice, "d"), Field::kDescription, "Meter7"); },
@@ -348,13 +357,6 @@ const EditCase kEdits[] = {
      },
      "[Session a]\nDriver = x\n\n[LogicalName \"Bench3]Scope\"]\nDescription = d\nSession = a\n\n"
      "[Device Meter7]\n"},
-    {"added then removed leaves no trace", "[Session a]\nDriver = x\n",
-     [](Store &s) {
-       uint32_t added;
-       s.Add(Kind::kSession, "b", &added);
-       s.Remove(added);
-     },
-     "[Session a]\nDriver = x\n"},
     {"edits in several sections apply in file order",
      "\xEF\xBB\xBF[Device d2]\nDescription = 2\n[Device d1]\nDescription = 1\n[Device d3]\n",
      [](Store &s) {
@@ -377,14 +379,58 @@ TEST(StoreWrite, EditsChangeOnlyTheirBytes) {
   }
 }
 
-TEST(StoreWrite, SettingTheValueAlreadyThereIsNoChange) {
-  StorePtr store = Load("[Session a]\nDriver = \"x\"\n[Driver x]\n");
-  const uint32_t session = Item(*store, Kind::kSession, "a");
-  EXPECT_EQ(store->SetValue(session, Field::kDriver, "x"), kIviIniSuccess);
-  EXPECT_EQ(store->SetReference(session, Field::kDriver, Item(*store, Kind::kDriver, "x")),
-            kIviIniSuccess);
-  EXPECT_FALSE(store->Changed());
-  EXPECT_EQ(Render(*store), "[Session a]\nDriver = \"x\"\n[Driver x]\n");
+// Edits that leave every value as the file has it change nothing: the store
+// writes the file byte for byte, whatever it went through on the way.
+const EditCase kNoChanges[] = {
+    {"values and references set to what they read",
+     "[Session a]\nDriver = \"x\"\nDescription =\n[Driver x]\n",
+     [](Store &s) {
+       const uint32_t a = Item(s, Kind::kSession, "a");
+       s.SetValue(a, Field::kDriver, "x");
+       s.SetReference(a, Field::kDriver, Item(s, Kind::kDriver, "x"));
+       s.SetValue(a, Field::kDescription, "");
+       s.SetValue(a, Field::kDriverSetup, "");  // absent: it reads as the empty string
+     },
+     nullptr},
+    {"values changed and set back, quoted and escaped ones included",
+     "[Session a]\nDescription = \"quoted\"\nDriverSetup=\"a \\\"b\\\"\"  \n[Device d]\n",
+     [](Store &s) {
+       const uint32_t a = Item(s, Kind::kSession, "a");
+       s.SetValue(a, Field::kDescription, "other");
+       s.SetValue(a, Field::kDescription, "quoted");
+       s.SetValue(a, Field::kDriverSetup, "");
+       s.SetValue(a, Field::kDriverSetup, "a \"b\"");
+       s.SetValue(Item(s, Kind::kDevice, "d"), Field::kResource, "GPIB0::1::INSTR");
+       s.SetValue(Item(s, Kind::kDevice, "d"), Field::kResource, "");
+     },
+     nullptr},
+    {"a truth value keeps its word while it means the same",
+     "[Session a]\nSimulate = no\n[Session b]\n",
+     [](Store &s) {
+       s.SetBoolean(Item(s, Kind::kSession, "a"), Field::kSimulate, false);
+       s.SetBoolean(Item(s, Kind::kSession, "a"), Field::kSimulate, true);
+       s.SetBoolean(Item(s, Kind::kSession, "a"), Field::kSimulate, false);
+       s.SetBoolean(Item(s, Kind::kSession, "b"), Field::kSimulate, false);
+     },
+     nullptr},
+    {"added then removed", "[Session a]\nDriver = x\n",
+     [](Store &s) {
+       uint32_t added;
+       s.Add(Kind::kSession, "b", &added);
+       s.SetValue(added, Field::kDescription, "d");
+       s.Remove(added);
+     },
+     nullptr},
+};
+
+TEST(StoreWrite, EditsThatEndWhereTheFileIsChangeNothing) {
+  for (const EditCase &c : kNoChanges) {
+    SCOPED_TRACE(c.name);
+    StorePtr store = Load(c.before);
+    c.edit(*store);
+    EXPECT_FALSE(store->Changed());
+    EXPECT_EQ(Render(*store), c.before);
+  }
 }
 
 TEST(StoreWrite, EditedValuesReadBackExactly) {
@@ -402,8 +448,10 @@ TEST(StoreWrite, EditedValuesReadBackExactly) {
     ASSERT_EQ(store->Add(Kind::kDevice, (std::string(value) + "!").c_str(), &added),
               kIviIniSuccess);
     StorePtr again = Load(Render(*store));
-    EXPECT_EQ(ValueOf(*again, Kind::kSession, "s", Field::kDescription), value);
-    EXPECT_EQ(ValueOf(*again, Kind::kLogicalName, "n", Field::kDescription), value);
+    for (Kind kind : {Kind::kSession, Kind::kLogicalName}) {
+      const uint32_t item = Item(*again, kind, kind == Kind::kSession ? "s" : "n");
+      EXPECT_EQ(Str(again->Value(item, Field::kDescription)), value);
+    }
     EXPECT_NE(Item(*again, Kind::kDevice, (std::string(value) + "!").c_str()), kNoItem);
   }
 }
@@ -417,6 +465,11 @@ TEST(StoreWrite, EditsThatCannotBeWrittenAreRefusedAndChangeNothing) {
   EXPECT_EQ(store->SetValue(session, Field::kChannels, "A"), kIviIniStoreNoSuchProperty);
   EXPECT_EQ(store->SetValue(session, Field::kModule, "m"), kIviIniStoreNoSuchProperty);
   EXPECT_EQ(store->SetReference(session, Field::kDriver, session), kIviIniStoreNoSuchItem);
+  // The parser refuses these Simulate values, so no edit writes them.
+  EXPECT_EQ(store->SetValue(session, Field::kSimulate, "maybe"), kIviIniStoreBadValue);
+  EXPECT_EQ(store->SetValue(session, Field::kSimulate, "yes"), kIviIniSuccess);
+  EXPECT_EQ(store->SetValue(session, Field::kSimulate, "sometimes"), kIviIniStoreBadValue);
+  EXPECT_EQ(store->SetValue(session, Field::kSimulate, ""), kIviIniSuccess);  // as loaded: none
   EXPECT_EQ(store->Add(Kind::kSession, "s", nullptr), kIviIniStoreItemExists);
   EXPECT_EQ(store->Add(Kind::kSession, "", nullptr), kIviIniStoreBadName);
   EXPECT_EQ(store->Add(Kind::kSession, "a\nb", nullptr), kIviIniStoreBadName);
@@ -426,6 +479,18 @@ TEST(StoreWrite, EditsThatCannotBeWrittenAreRefusedAndChangeNothing) {
   EXPECT_EQ(store->Remove(session), kIviIniSuccess);
   EXPECT_EQ(store->Remove(session), kIviIniStoreNoSuchItem);
   EXPECT_EQ(store->SetValue(session, Field::kDescription, "y"), kIviIniStoreNoSuchItem);
+}
+
+TEST(StoreWrite, AValueOfTheLongestLineCanBeChangedAndSetBack) {
+  const std::string loaded(65536 - 14, 'x');
+  StorePtr store = Load("[Session a]\nDescription = " + loaded + "\n");
+  const uint32_t session = Item(*store, Kind::kSession, "a");
+  EXPECT_EQ(store->SetValue(session, Field::kDescription, std::string(loaded.size(), 'y').c_str()),
+            kIviIniSuccess);
+  EXPECT_EQ(store->SetValue(session, Field::kDescription, (loaded + "y").c_str()),
+            kIviIniStoreBadValue);
+  EXPECT_EQ(store->SetValue(session, Field::kDescription, loaded.c_str()), kIviIniSuccess);
+  EXPECT_FALSE(store->Changed());
 }
 
 TEST(StoreIndex, FindsEveryNameThroughAddsAndRemovals) {

@@ -71,55 +71,71 @@ extern "C" {
 #define IVIINI_API
 #endif
 
-/* Status values the library raises itself. */
-enum {
-  kIviIniSuccess = 0,
-  kIviIniBackEndFailure = -1,        /* a store operation failed */
-  kIviIniOutOfMemory = -2,           /* IviIni_OpenIniFile could not allocate */
-  kIviIniInvalidHandle = -3,         /* the handle is not an open configuration */
-  kIviIniNullPointer = -4,           /* a required output pointer is null */
-  kIviIniPathTooLong = -6,           /* path longer than kIviIniMaxPathLength */
-  kIviIniClassIndexOutOfRange = -25, /* driver class index below 1 or past the last */
-  kIviIniNoStore = -1074130400,      /* 0xBFFA1220: reload of a configuration holding no store */
+/* The statuses: every one the library raises, as one table of name, value
+ * and meaning. The enum below is made from it, and so is every list of
+ * status names (velmora-store prints them); a new status is one more row.
+ * Other negative values that a store back end answers are passed through. */
+/* clang-format off */
+#define IVIINI_STATUS_TABLE(X)                                                                    \
+  X(kIviIniSuccess,               0, "success")                                                   \
+  X(kIviIniBackEndFailure,       -1, "a store operation failed")                                  \
+  X(kIviIniOutOfMemory,          -2, "out of memory")                                             \
+  X(kIviIniInvalidHandle,        -3, "the handle is not an open configuration")                   \
+  X(kIviIniNullPointer,          -4, "a required output pointer is null")                         \
+  X(kIviIniPathTooLong,          -6, "the path is longer than 256 characters")                    \
+  X(kIviIniClassIndexOutOfRange, -25, "driver class index below 1 or past the last")              \
+  X(kIviIniNoStore,     -1074130400, "reload of a configuration that holds no store")             \
+  /* Statuses of the file back end; the placeholder raises none of them.              */          \
+  /* Loading (IviIni_OpenIniFile, IviIni_ReloadConfiguration): the file is refused and  */        \
+  /* nothing is opened; a reload keeps the previous content.                            */        \
+  X(kIviIniStoreNotFound,          -1301, "no file at the path (or no path at all)")              \
+  X(kIviIniStoreUnreadable,        -1302, "the file cannot be opened or read: permissions, "      \
+                                          "not a regular file (a folder, a FIFO), an I/O error")  \
+  X(kIviIniStoreFileTooLarge,      -1303, "the file is over 64 MiB")                              \
+  X(kIviIniStoreLineTooLong,       -1304, "a line is over 64 KiB")                                \
+  X(kIviIniStoreNulByte,           -1305, "the file holds a NUL byte")                            \
+  X(kIviIniStoreBadLine,           -1306, "a line is neither blank, a comment, a [Kind Name] "    \
+                                          "header nor Key = Value, or has no key")                \
+  X(kIviIniStoreKeyOutsideSection, -1307, "a Key = Value line before the first header")           \
+  X(kIviIniStoreBadHeader,         -1308, "a header of no kind, or of a known kind without its "  \
+                                          "']', with text after it, or without a name")           \
+  X(kIviIniStoreBadQuoting,        -1309, "an unterminated quote, an escape other than \\\" and " \
+                                          "\\\\, or text after the closing quote")                 \
+  X(kIviIniStoreDuplicateSection,  -1310, "a second section of the same known kind and name")     \
+  X(kIviIniStoreDuplicateKey,      -1311, "a known key twice in one section")                     \
+  X(kIviIniStoreBadChannels,       -1312, "a Channels value that does not parse")                 \
+  X(kIviIniStoreBadSimulate,       -1313, "a Simulate value other than true/false, 1/0, yes/no")  \
+  /* Operations on an open store; nothing is changed.                                   */        \
+  X(kIviIniStoreNoSuchItem,        -1320, "no item of that name, or an index past the last")      \
+  X(kIviIniStoreItemExists,        -1321, "adding a name that is already in use")                 \
+  X(kIviIniStoreBadName,           -1322, "adding an empty name, one with a line feed, or one "   \
+                                          "whose header would be a line over 64 KiB")             \
+  X(kIviIniStoreBadValue,          -1323, "a value with a line feed, a Simulate value other "     \
+                                          "than the six words, or one whose line would be over "  \
+                                          "64 KiB")                                               \
+  X(kIviIniStoreNoSuchProperty,    -1324, "a property this kind of item does not have")           \
+  /* Saving (IviIni_CloseIniFile with save): the file at the path and everything beside */        \
+  /* it are left as they were, no temporary file is left behind, and the configuration  */        \
+  /* stays open (save again, reload, or close without saving).                          */        \
+  X(kIviIniStoreCannotCreateTemporary, -1330, "no temporary file could be made in the file's "    \
+                                              "folder (not writable, full)")                      \
+  X(kIviIniStoreWriteFailed,           -1331, "writing, flushing or completing the temporary "    \
+                                              "failed (disk full, I/O error, the file's group "   \
+                                              "or attributes could not be kept)")                 \
+  X(kIviIniStoreReplaceFailed,         -1332, "the temporary could not replace the file")         \
+  X(kIviIniStoreChangedOnDisk,         -1333, "the file changed on disk since it was loaded "     \
+                                              "(rewritten, replaced or deleted, or a link at the "\
+                                              "path now leads elsewhere)")                        \
+  X(kIviIniStoreHardLinked,            -1334, "the file has other hard links, which replacing "   \
+                                              "it would split")                                   \
+  X(kIviIniStoreBusy,                  -1335, "another program held the store's lock too long")   \
+  X(kIviIniStoreNotWritable,           -1336, "the file is not writable for this user (its "      \
+                                              "permissions, a read-only file system)")
+/* clang-format on */
 
-  /* Statuses of the file back end; the placeholder raises none of them. */
-
-  /* Loading (IviIni_OpenIniFile, IviIni_ReloadConfiguration): the file is
-   * refused and nothing is opened; a reload keeps the previous content. */
-  kIviIniStoreNotFound = -1301,          /* no file at the path (or the path is empty) */
-  kIviIniStoreUnreadable = -1302,        /* the file cannot be opened or read: permissions,
-                                            a folder, an I/O error */
-  kIviIniStoreFileTooLarge = -1303,      /* the file is over 64 MiB */
-  kIviIniStoreLineTooLong = -1304,       /* a line is over 64 KiB */
-  kIviIniStoreNulByte = -1305,           /* the file holds a NUL byte */
-  kIviIniStoreBadLine = -1306,           /* a line is neither blank, a comment, a [Kind Name]
-                                            header nor Key = Value (or its key is empty) */
-  kIviIniStoreKeyOutsideSection = -1307, /* a Key = Value line before the first header */
-  kIviIniStoreBadHeader = -1308,         /* a header without its ']', with text after it, or
-                                            of a known kind without a name */
-  kIviIniStoreBadQuoting = -1309,        /* an unterminated quote, an escape other than \"
-                                            and \\, or text after the closing quote */
-  kIviIniStoreDuplicateSection = -1310,  /* a second section of the same known kind and name */
-  kIviIniStoreDuplicateKey = -1311,      /* a known key twice in one section */
-  kIviIniStoreBadChannels = -1312,       /* a Channels value that does not parse */
-  kIviIniStoreBadSimulate = -1313,       /* a Simulate value other than true/false, 1/0, yes/no */
-
-  /* Operations on an open store. */
-  kIviIniStoreNoSuchItem = -1320,     /* no item of that name, or an index past the last */
-  kIviIniStoreItemExists = -1321,     /* adding a name that is already in use */
-  kIviIniStoreBadName = -1322,        /* adding an empty name, one with a line feed, or one
-                                         whose header would be a line over 64 KiB */
-  kIviIniStoreBadValue = -1323,       /* a value with a line feed, or whose line would be
-                                         over 64 KiB */
-  kIviIniStoreNoSuchProperty = -1324, /* a property this kind of item does not have */
-
-  /* Saving (IviIni_CloseIniFile with save): the old file is left intact, no
-   * temporary file is left behind, and the configuration stays open. */
-  kIviIniStoreCannotCreateTemporary = -1330, /* no temporary file could be made in the
-                                                file's folder (not writable, full) */
-  kIviIniStoreWriteFailed = -1331,           /* writing or flushing the temporary failed */
-  kIviIniStoreReplaceFailed = -1332          /* the temporary could not replace the file */
-};
+#define IVIINI_STATUS_ENUMERATOR(name, value, meaning) name = (value),
+enum { IVIINI_STATUS_TABLE(IVIINI_STATUS_ENUMERATOR) };
+#undef IVIINI_STATUS_ENUMERATOR
 
 enum {
   kIviIniMaxPathLength = 256, /* characters, without the NUL */
@@ -140,21 +156,26 @@ typedef struct IniConfiguration *IviIniHandle; /* opaque */
 IVIINI_API int32_t IviIni_OpenIniFile(const char *path, IviIniHandle *handle);
 
 /* Closes the configuration; with a nonzero `save` it first writes the store
- * back to the configuration's path. Answers 0, or the save's non-negative
- * result. When the save fails its status comes back and the configuration
- * stays open and unchanged: retry, or close without saving. */
+ * back to the file it was loaded from (a relative path stays the file it
+ * named at open, wherever the process has moved since). Answers 0, or the
+ * save's non-negative result. When the save fails its status comes back and
+ * the configuration stays open and unchanged: retry, reload, or close without
+ * saving. The file back end never replaces a file other than the one it
+ * loaded: kIviIniStoreChangedOnDisk when another program changed it since. */
 IVIINI_API int32_t IviIni_CloseIniFile(IviIniHandle h, uint8_t save);
 
-/* Writes 1 to *changed when the configuration file's modification time
- * (whole seconds) differs from the one recorded at the last load, else 0.
- * A file that no longer exists reads as changed; a configuration without a
- * path always reads as unchanged. Checks the handle first, then
- * kIviIniNullPointer for a null `changed`. */
+/* Writes 1 to *changed when the file at the configuration's path is no longer
+ * the one the store was loaded from, else 0: another device or inode, size,
+ * or modification time (to the nanosecond) than the file had when it was
+ * read, as the store reports it from the descriptor it read. A file that no
+ * longer exists, or that could not be examined when it was loaded, reads as
+ * changed; a configuration without a path always reads as unchanged. Checks
+ * the handle first, then kIviIniNullPointer for a null `changed`. */
 IVIINI_API int32_t IviIni_ConfigurationChanged(IviIniHandle h, uint8_t *changed);
 
-/* Loads the configuration's file again and replaces the store in place; the
- * handle stays the same. On failure the configuration keeps its previous
- * store, path and time. kIviIniNoStore: the configuration held no store. */
+/* Loads the configuration's file again (the one it was opened from) and
+ * replaces the store in place; the handle stays the same. On failure the configuration keeps its
+ * previous store, path and time. kIviIniNoStore: the configuration held no store. */
 IVIINI_API int32_t IviIni_ReloadConfiguration(IviIniHandle h);
 
 /* ---- Collections and item properties ---------------------------------- */
