@@ -1,5 +1,6 @@
 #include "plugin/master_lists.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -22,13 +23,17 @@ Immortal<Published<ResourceSnapshot>> theVisaMasterList(theEmptyResources.get())
 // A 256-byte buffer for the configuration and VISA entries to fill; the text
 // ends at the first NUL or at the end of the buffer, whichever comes first, so
 // an entry that fills all of it is not read past.
+// It starts as the empty text; the bytes after the first are never read
+// before the entry writes them, so they are not cleared (a rebuild fills four
+// of these per logical name).
 class EntryText {
  public:
+  EntryText() { bytes_[0] = '\0'; }
   char *data() { return bytes_; }
   std::string str() const { return std::string(bytes_, strnlen(bytes_, sizeof bytes_)); }
 
  private:
-  char bytes_[kEntryTextSize] = {};
+  char bytes_[kEntryTextSize];
 };
 
 // Reads one string attribute of an installed device whole: the library is
@@ -87,6 +92,10 @@ int32_t BuildIviMasterList() {
   const int32_t counted = countNames(config, &count);
   if (counted != 0) return counted;
 
+  // Room for every name up front, within reason: the count is the library's
+  // word, and a wrong one must not make a huge allocation.
+  constexpr int32_t kReservedAtMost = 1 << 20;
+  built.reserve(static_cast<size_t>(std::clamp(count, 0, kReservedAtMost)));
   int32_t lastStatus = 0;
   // 64 bits: a count of INT32_MAX must end the loop, not overflow it.
   for (int64_t i = 1; i <= count; ++i) {
