@@ -15,6 +15,9 @@
 # The source directory (default: this checkout) is the build path that must
 # not appear in any packaged file.
 set -euo pipefail
+# Outputs are searched as `grep -q PATTERN <(command)`, never through a pipe:
+# grep leaves at the first match, the command then dies of SIGPIPE, and
+# pipefail would turn the match into a failure.
 step=all
 case "${1:-}" in contents|lint|consume|all) step=$1; shift ;; esac
 [ $# -ge 1 ] || { sed -n '3,17p' "$0" >&2; exit 2; }
@@ -88,7 +91,7 @@ $(grep '^[<>]' "$work/diff")"
 
   # Build paths, in the files and in what the compressed ones hold.
   while IFS= read -r f; do
-    if grep -qaF "$src" "$f" || { [ "${f%.gz}" != "$f" ] && zcat "$f" | grep -qaF "$src"; }; then
+    if grep -qaF "$src" "$f" || { [ "${f%.gz}" != "$f" ] && grep -qaF "$src" <(zcat "$f"); }; then
       fail "${f#"$root"/} holds the build path $src"
     fi
   done < <(find "$root" -type f)
@@ -100,8 +103,8 @@ $(grep '^[<>]' "$work/diff")"
     deb=$(package_file "$p-dbgsym") && dpkg-deb -x "$deb" "$dbg/$p"
     while IFS= read -r f; do
       is_elf "$f" || continue
-      readelf -d "$f" | grep -qE '\((RPATH|RUNPATH)\)' && fail "$p: ${f#"$root/$p"} carries an RPATH/RUNPATH"
-      readelf -S --wide "$f" | grep -qE ' \.(symtab|debug_info) ' && fail "$p: ${f#"$root/$p"} is not stripped"
+      grep -qE '\((RPATH|RUNPATH)\)' <(readelf -d "$f") && fail "$p: ${f#"$root/$p"} carries an RPATH/RUNPATH"
+      grep -qE ' \.(symtab|debug_info) ' <(readelf -S --wide "$f") && fail "$p: ${f#"$root/$p"} is not stripped"
       id=$(readelf -n "$f" | sed -n 's/.*Build ID: //p')
       [ -n "$id" ] && [ -f "$dbg/$p/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" ] ||
         fail "$p: ${f#"$root/$p"} has no debug file in $p-dbgsym"
@@ -116,16 +119,16 @@ $(grep '^[<>]' "$work/diff")"
   version=$(dpkg-deb -f "$lib1" Version)
   lib=$root/libvelmora1/usr/lib/$multiarch/libvelmora.so.$version
   if [ -f "$lib" ]; then
-    readelf -d "$lib" | grep -q 'Library soname: \[libvelmora.so.1\]' || fail "libvelmora's soname is not libvelmora.so.1"
-    strings -a "$lib" | grep -qx /etc/velmora/store.ini || fail "libvelmora does not name /etc/velmora/store.ini"
+    grep -q 'Library soname: \[libvelmora.so.1\]' <(readelf -d "$lib") || fail "libvelmora's soname is not libvelmora.so.1"
+    grep -qx /etc/velmora/store.ini <(strings -a "$lib") || fail "libvelmora does not name /etc/velmora/store.ini"
   fi
   [ -d "$root/libvelmora1/etc/velmora" ] && [ -z "$(ls -A "$root/libvelmora1/etc/velmora")" ] ||
     fail "libvelmora1 does not own an empty /etc/velmora"
-  dpkg-deb -I "$lib1" shlibs | grep -qx "libvelmora 1 libvelmora1 (>= $version)" ||
+  grep -qx "libvelmora 1 libvelmora1 (>= $version)" <(dpkg-deb -I "$lib1" shlibs) ||
     fail "libvelmora1's shlibs file does not name it"
   for p in libvelmora1 libvelmora-hx1 velmora-tools; do
     deb=$(package_file "$p") || continue
-    dpkg-deb -f "$deb" Depends | grep -q 'libc6 (>= ' || fail "$p: Depends names no libc6 version"
+    grep -q 'libc6 (>= ' <(dpkg-deb -f "$deb" Depends) || fail "$p: Depends names no libc6 version"
   done
   deb=$(package_file libvelmora-dev) &&
     [ "$(dpkg-deb -f "$deb" Depends)" = "libvelmora1 (= $version), libvelmora-hx1 (= $version)" ] ||
