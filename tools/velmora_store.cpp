@@ -696,67 +696,75 @@ int Classes(const Arguments &a) {
 struct Command {
   const char *name;
   bool json;              // takes --json before FILE
-  const char *arguments;  // after FILE
-  int argumentCount;      // after FILE
+  const char *arguments;  // after FILE, one word each
   const char *summary;    // for the list of commands
   const char *help;       // for `velmora-store COMMAND --help`
-  bool keys;              // its help lists the kinds and keys
   int (*run)(const Arguments &arguments);
 };
 
 const Command kCommands[] = {
-    {"check", false, "", 0, "say whether libvelmora accepts FILE, or why not",
+    {"check", false, "", "say whether libvelmora accepts FILE, or why not",
      "Prints \"FILE: ok: \" and the number of items of each kind when libvelmora\n"
      "accepts FILE; otherwise the first problem in file order on standard error,\n"
      "with its line, the library's status name and its number.\n",
-     false, Check},
-    {"show", true, "", 0, "print the store as a tree, or as one JSON object",
+     Check},
+    {"show", true, "", "print the store as a tree, or as one JSON object",
      "Prints each logical name with the session it names and that session's driver\n"
      "and device, then every session, driver and device with its values. With\n"
      "--json, one JSON object instead: an array per kind (\"logical-name\", \"session\",\n"
      "\"driver\", \"device\") of objects with \"name\" and every key of the kind;\n"
      "Simulate is a boolean, Channels and Classes arrays of names.\n",
-     false, Show},
-    {"list", true, "KIND", 1, "print the names of the items of KIND",
+     Show},
+    {"list", true, "KIND", "print the names of the items of KIND",
      "Prints the names of the items of KIND in file order, one per line, or with\n"
      "--json as a JSON array.\n",
-     true, List},
-    {"get", false, "KIND NAME KEY", 3, "print the value of an item's KEY",
+     List},
+    {"get", false, "KIND NAME KEY", "print the value of an item's KEY",
      "Prints the value of KEY of the item of KIND called NAME. A reference prints\n"
      "the name of the item it refers to, or an empty line when it refers to none;\n"
      "Simulate prints true or false; Channels and Classes print the value as\n"
      "written (see the commands channels and classes).\n",
-     true, Get},
-    {"set", false, "KIND NAME KEY VALUE", 4, "set an item's KEY to VALUE and save FILE",
+     Get},
+    {"set", false, "KIND NAME KEY VALUE", "set an item's KEY to VALUE and save FILE",
      "Sets KEY of the item of KIND called NAME to VALUE and saves FILE. A reference\n"
      "is set by the name of the item it is to refer to; Simulate takes true or\n"
      "false. Drivers, Channels and Classes are read, not set. A file another\n"
      "program changed since it was read is not overwritten: the edit is refused\n"
      "(kIviIniStoreChangedOnDisk) and can be run again.\n",
-     true, Set},
-    {"add", false, "KIND NAME", 2, "add an item with no values and save FILE",
+     Set},
+    {"add", false, "KIND NAME", "add an item with no values and save FILE",
      "Adds an item of KIND called NAME, with no values, at the end of FILE and\n"
      "saves it. Logical names, sessions and devices can be added.\n",
-     true, Add},
-    {"remove", false, "KIND NAME", 2, "remove an item and save FILE",
+     Add},
+    {"remove", false, "KIND NAME", "remove an item and save FILE",
      "Removes the section of the item of KIND called NAME and saves FILE. Logical\n"
      "names, sessions and devices can be removed; references to the item stay and\n"
      "then refer to none.\n",
-     true, Remove},
-    {"channels", false, "SESSION", 1, "print a session's channel names",
+     Remove},
+    {"channels", false, "SESSION", "print a session's channel names",
      "Prints the channel names of SESSION, one per line, with their ranges\n"
      "expanded: CH[1..4], TRIG gives CH1 to CH4 and TRIG.\n",
-     false, Channels},
-    {"classes", false, "DRIVER", 1, "print a driver's instrument classes",
+     Channels},
+    {"classes", false, "DRIVER", "print a driver's instrument classes",
      "Prints the instrument classes of DRIVER, one per line: its class entries\n"
      "named Ivi and a capital letter, except IviDriver.\n",
-     false, Classes},
+     Classes},
 };
+
+int ArgumentCount(const Command &command) {
+  const char *words = command.arguments;
+  if (words[0] == '\0') return 0;
+  int count = 1;
+  for (const char *space = strchr(words, ' '); space != nullptr; space = strchr(space + 1, ' ')) {
+    ++count;
+  }
+  return count;
+}
 
 std::string Synopsis(const Command &command) {
   std::string line =
       std::string("velmora-store ") + command.name + (command.json ? " [--json]" : "") + " FILE";
-  if (command.argumentCount > 0) line += std::string(" ") + command.arguments;
+  if (command.arguments[0] != '\0') line += std::string(" ") + command.arguments;
   return line;
 }
 
@@ -782,7 +790,8 @@ void PrintKeys() {
 int Help(const Command *command) {
   if (command != nullptr) {
     printf("usage: %s\n\n%s", Synopsis(*command).c_str(), command->help);
-    if (command->keys) PrintKeys();
+    // Commands that take a KIND list the kinds and their keys.
+    if (strncmp(command->arguments, "KIND", 4) == 0) PrintKeys();
   } else {
     PrintSynopses(stdout);
     printf("\nCommands:\n");
@@ -818,7 +827,7 @@ int Run(int argc, char **argv) {
       arguments.json = true;
       ++first;
     }
-    if (argc - first != 1 + command.argumentCount) return Usage();
+    if (argc - first != 1 + ArgumentCount(command)) return Usage();
     arguments.path = argv[first];
     arguments.rest = argv + first + 1;
     // An empty path would open the library's default store, which the tool
