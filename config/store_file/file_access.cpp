@@ -160,7 +160,7 @@ class Saver {
     memcpy(folder, slash == nullptr ? "." : path_, folderLength);
     folder[folderLength] = '\0';
     name_ = slash == nullptr ? path_ : slash + 1;
-    folder_.Reset(fs_.open(AT_FDCWD, folder, O_RDONLY | O_DIRECTORY));
+    folder_.Reset(fs_.open(AT_FDCWD, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder_.get() < 0) {
       return Fail(failure_, kIviIniStoreCannotCreateTemporary, FileStep::kOpenFolder, path_, errno);
     }
@@ -190,7 +190,8 @@ class Saver {
   }
 
   int32_t CheckStillLoaded(const FileIdentity &loaded) {
-    old_.Reset(fs_.open(folder_.get(), name_, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    old_.Reset(fs_.open(folder_.get(), name_,
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (old_.get() < 0) {
       const int error = errno;
       if (error == ENOENT || error == ENOTDIR) {
@@ -239,7 +240,8 @@ class Saver {
     suffix[7] = '\0';
     for (int attempt = 0; attempt < 100; ++attempt) {
       Scramble(suffix + 1, 6);
-      temporary_.Reset(fs_.create(folder_.get(), temporaryName_, O_WRONLY | O_NOFOLLOW, 0600));
+      temporary_.Reset(
+          fs_.create(folder_.get(), temporaryName_, O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
       if (temporary_.get() >= 0) {
         temporaryExists_ = true;
         snprintf(temporaryPath_, sizeof temporaryPath_, "%s/%s",
@@ -394,7 +396,7 @@ int32_t ReadWholeFile(const char *path, uint32_t limit, char **data, uint32_t *s
   if (!S_ISREG(info.st_mode)) {
     return Fail(failure, kIviIniStoreUnreadable, FileStep::kOpen, path, 0, NotRegular(info));
   }
-  Descriptor fd(fs.open(AT_FDCWD, path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
+  Descriptor fd(fs.open(AT_FDCWD, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) return OpenFailed(path, errno, failure);
   if (fs.stat(fd.get(), "", &info, AT_EMPTY_PATH) != 0) {
     return Fail(failure, kIviIniStoreUnreadable, FileStep::kExamine, path, errno);

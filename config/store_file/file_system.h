@@ -20,8 +20,10 @@
 namespace velmora {
 namespace store {
 
-// The system's versions add O_CLOEXEC to every descriptor they open: the
-// library runs inside other people's processes, which may start programs.
+// Every descriptor the store opens is close-on-exec: the library runs inside
+// other people's processes, which may start programs. The callers ask for
+// O_CLOEXEC, and the system's versions add it as well, so that a call that
+// forgets it cannot hand a descriptor to another program.
 struct FileSystem {
   // openat of something that exists (never O_CREAT).
   int (*open)(int folder, const char *path, int flags);

@@ -69,13 +69,22 @@ Result Failed() {
   return -1;
 }
 
+// Descriptors the store was handed without close-on-exec: a library inside
+// someone else's process must never leak one into a program it starts.
+int g_inheritable = 0;
+
+int Opened(int fd) {
+  if (fd >= 0 && (fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0) ++g_inheritable;
+  return fd;
+}
+
 FileSystem MakeSeam() {
   FileSystem seam = Real();
   seam.open = [](int folder, const char *path, int flags) {
-    return Failing("open") ? Failed<int>() : Real().open(folder, path, flags);
+    return Failing("open") ? Failed<int>() : Opened(Real().open(folder, path, flags));
   };
   seam.create = [](int folder, const char *name, int flags, mode_t mode) {
-    return Failing("create") ? Failed<int>() : Real().create(folder, name, flags, mode);
+    return Failing("create") ? Failed<int>() : Opened(Real().create(folder, name, flags, mode));
   };
   seam.read = [](int fd, void *buffer, size_t size) {
     return Failing("read") ? Failed<ssize_t>() : Real().read(fd, buffer, size);
@@ -153,10 +162,13 @@ class FileStore : public ::testing::Test {
     velmora::store::UseFileSystem(&kSeam);
     Inject("", 0);
     g_trace.clear();
+    g_inheritable = 0;
   }
 
   void TearDown() override {
     while (velmora::RegistryCount() > 0) IviIni_CloseIniFile(velmora::RegistryEntries()[0], 0);
+    // Every case, whatever it opens, reads and saves.
+    EXPECT_EQ(0, g_inheritable) << "descriptors opened without close-on-exec";
     velmora::store::UseFileSystem(nullptr);
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
