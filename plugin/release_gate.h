@@ -103,18 +103,7 @@ class CAPABILITY("mutex") ReleaseGate {
 };
 
 // Holds a gate for its scope.
-class SCOPED_CAPABILITY GateLock {
- public:
-  explicit GateLock(ReleaseGate &gate) ACQUIRE(gate) : gate_(gate) { gate_.Lock(); }
-  // Takes over a gate the caller took with TryLock.
-  GateLock(ReleaseGate &gate, std::adopt_lock_t) REQUIRES(gate) : gate_(gate) {}
-  ~GateLock() RELEASE() { gate_.Unlock(); }
-  GateLock(const GateLock &) = delete;
-  GateLock &operator=(const GateLock &) = delete;
-
- private:
-  ReleaseGate &gate_;
-};
+using GateLock = Locked<ReleaseGate>;
 
 }  // namespace hx
 

@@ -3,8 +3,7 @@
 // Other compilers see plain declarations.
 //
 // libstdc++'s std::mutex carries no annotations, so the plug-in's locks are
-// the Mutex below (or types built on it), taken through the scoped
-// MutexLock.
+// the Mutex below (or types built on it), taken through the scoped Locked.
 #ifndef VELMORA_PLUGIN_THREAD_ANNOTATIONS_H
 #define VELMORA_PLUGIN_THREAD_ANNOTATIONS_H
 
@@ -42,17 +41,23 @@ class CAPABILITY("mutex") Mutex {
   std::mutex mutex_;
 };
 
-// Holds a Mutex for its scope.
-class SCOPED_CAPABILITY MutexLock {
+// Holds a lock (a Mutex, or any type with Lock, Unlock and the capability
+// annotations) for its scope.
+template <class Lockable>
+class SCOPED_CAPABILITY Locked {
  public:
-  explicit MutexLock(Mutex &mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.Lock(); }
-  ~MutexLock() RELEASE() { mutex_.Unlock(); }
-  MutexLock(const MutexLock &) = delete;
-  MutexLock &operator=(const MutexLock &) = delete;
+  explicit Locked(Lockable &lock) ACQUIRE(lock) : lock_(lock) { lock_.Lock(); }
+  // Takes over a lock the caller took with TryLock.
+  Locked(Lockable &lock, std::adopt_lock_t) REQUIRES(lock) : lock_(lock) {}
+  ~Locked() RELEASE() { lock_.Unlock(); }
+  Locked(const Locked &) = delete;
+  Locked &operator=(const Locked &) = delete;
 
  private:
-  Mutex &mutex_;
+  Lockable &lock_;
 };
+
+using MutexLock = Locked<Mutex>;
 
 }  // namespace hx
 
