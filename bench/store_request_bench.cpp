@@ -81,8 +81,8 @@ const Velmora &Library() {
     const char *texts[4] = {"IviIni_GetLogicalNameVI", "IviIni_GetVIDriver",
                             "IviIni_GetDriverClass", "IviIni_GetDriverPrefix"};
     for (int i = 0; i < 4; ++i) {
-      v.text[i] = reinterpret_cast<int32_t (*)(void *, const char *, char *, int32_t)>(
-          entry(texts[i]));
+      v.text[i] =
+          reinterpret_cast<int32_t (*)(void *, const char *, char *, int32_t)>(entry(texts[i]));
     }
     return v;
   }();
@@ -145,8 +145,8 @@ class Installation {
     WriteStore();
     std::ofstream resources(Resources());
     for (int i = 0; i < visa; ++i) {
-      const std::string name = "TCPIP0::10.0." + std::to_string(i / 250) + "." +
-                               std::to_string(i % 250 + 1) + "::INSTR";
+      const std::string name =
+          "TCPIP0::10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) + "::INSTR";
       resources << name << "\n";
       returned_.push_back(name);
     }
@@ -155,15 +155,16 @@ class Installation {
     std::ofstream out(devicesPath);
     for (int i = 0; i < devices; ++i) {
       out << "Rack" << i / 18 + 1 << "Slot" << i % 18 + 2 << " | cls | acmeDmm\n";
-      returned_.push_back("Rack" + std::to_string(i / 18 + 1) + "Slot" + std::to_string(i % 18 + 2));
+      returned_.push_back("Rack" + std::to_string(i / 18 + 1) + "Slot" +
+                          std::to_string(i % 18 + 2));
     }
     out.close();
     qxmodinst_standin_set_devices_file(devicesPath.c_str());
     hxhost_sessions_clear();
     for (int i = 0; i < sessions; ++i) {
       // Half named like a logical name (marking it open), half of their own.
-      const std::string name = i % 2 == 0 ? LogicalName(i * 7 % logicalNames)
-                                          : "Session" + std::to_string(i);
+      const std::string name =
+          i % 2 == 0 ? LogicalName(i * 7 % logicalNames) : "Session" + std::to_string(i);
       hxhost_sessions_add(name.c_str(), LogicalName(i * 7 % logicalNames).c_str());
       if (i % 2 != 0) returned_.push_back(name);
     }
@@ -172,13 +173,12 @@ class Installation {
     // Names, a separator after each non-empty section, two tail entries.
     const int32_t expected = Expected();
     while (Count(kModeFull) == -2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    while (Count(kModeChanged) != expected) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (Count(kModeChanged) != expected)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return returned_;
   }
 
-  int32_t Expected() const {
-    return static_cast<int32_t>(returned_.size()) + (visa_ > 0 ? 4 : 3);
-  }
+  int32_t Expected() const { return static_cast<int32_t>(returned_.size()) + (visa_ > 0 ? 4 : 3); }
 
   // A new modification time, as an editor's save gives it.
   void Touch() {
@@ -202,8 +202,8 @@ class Installation {
   void WriteStore() {
     std::ofstream out(Store() + ".new");
     for (int d = 0; d < kDrivers; ++d) {
-      out << "[Driver acmeDrv" << d << "]\nPrefix = acmeDrv" << d
-          << "\nClasses = IviDriver, " << (d % 2 ? "IviDmm" : "IviScope") << "\n\n";
+      out << "[Driver acmeDrv" << d << "]\nPrefix = acmeDrv" << d << "\nClasses = IviDriver, "
+          << (d % 2 ? "IviDmm" : "IviScope") << "\n\n";
     }
     // In no particular order, as a store that grew over the years.
     std::vector<int> order(static_cast<size_t>(names_));
@@ -303,7 +303,9 @@ void RequestWithStore(benchmark::State &state, MgErr sessionsStatus) {
   state.counters["plugin_per_sort"] = plugin / sort;
 }
 
-void BM_RequestWithStoreSessionsReadAnew(benchmark::State &state) { RequestWithStore(state, 0); }
+void BM_RequestWithStoreSessionsReadAnew(benchmark::State &state) {
+  RequestWithStore(state, 0);
+}
 BENCHMARK(BM_RequestWithStoreSessionsReadAnew)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_RequestWithStoreSessionsUnchanged(benchmark::State &state) {

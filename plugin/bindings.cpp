@@ -63,13 +63,19 @@ ReleaseTickets TicketsNow() {
   return ReleaseTickets{sessionGate.Now(), configGate.Now(), visaGate.Now()};
 }
 
-int32_t GetModInstSession() { return modInstSession.load(std::memory_order_acquire); }
+int32_t GetModInstSession() {
+  return modInstSession.load(std::memory_order_acquire);
+}
 void SetModInstSession(int32_t session) {
   modInstSession.store(session, std::memory_order_release);
 }
 
-void *GetConfigHandle() { return configHandle.load(std::memory_order_acquire); }
-void SetConfigHandle(void *handle) { configHandle.store(handle, std::memory_order_release); }
+void *GetConfigHandle() {
+  return configHandle.load(std::memory_order_acquire);
+}
+void SetConfigHandle(void *handle) {
+  configHandle.store(handle, std::memory_order_release);
+}
 
 int32_t OpenDefaultConfiguration() {
   auto open = slots.cfgOpenIniFile.get();
@@ -95,17 +101,16 @@ int32_t BindModInstLibrary() {
   if (record.failed() || library == nullptr) return kBindFailed;
 
   StatusRecord *r = record.get();
-  const bool found =
-      LookUp(library, "qxModInst_OpenInstalledDevicesSession",
-             slots.qxModInst_OpenInstalledDevicesSession, r) &&
-      LookUp(library, "qxModInst_GetInstalledDeviceAttributeViString",
-             slots.qxModInst_GetInstalledDeviceAttributeViString, r) &&
-      LookUp(library, "qxModInst_GetInstalledDeviceAttributeViInt32",
-             slots.qxModInst_GetInstalledDeviceAttributeViInt32, r) &&
-      LookUp(library, "qxModInst_CloseInstalledDevicesSession",
-             slots.qxModInst_CloseInstalledDevicesSession, r) &&
-      LookUp(library, "qxModInst_IsConfigurationCurrent", slots.qxModInst_IsConfigurationCurrent,
-             r);
+  const bool found = LookUp(library, "qxModInst_OpenInstalledDevicesSession",
+                            slots.qxModInst_OpenInstalledDevicesSession, r) &&
+                     LookUp(library, "qxModInst_GetInstalledDeviceAttributeViString",
+                            slots.qxModInst_GetInstalledDeviceAttributeViString, r) &&
+                     LookUp(library, "qxModInst_GetInstalledDeviceAttributeViInt32",
+                            slots.qxModInst_GetInstalledDeviceAttributeViInt32, r) &&
+                     LookUp(library, "qxModInst_CloseInstalledDevicesSession",
+                            slots.qxModInst_CloseInstalledDevicesSession, r) &&
+                     LookUp(library, "qxModInst_IsConfigurationCurrent",
+                            slots.qxModInst_IsConfigurationCurrent, r);
   if (!found || record.failed()) {
     // Nothing may be left pointing into the library we are about to unload:
     // the workers call through the open slot whenever it is filled.
@@ -124,7 +129,9 @@ int32_t BindModInstLibrary() {
   return 0;
 }
 
-void CloseModInstSession() { CloseSessionHeld(); }
+void CloseModInstSession() {
+  CloseSessionHeld();
+}
 
 int32_t ReopenModInstSession(int32_t *count) {
   auto open = slots.qxModInst_OpenInstalledDevicesSession.get();
@@ -143,6 +150,5 @@ int32_t ReopenModInstSession(int32_t *count) {
   SetModInstSession(session);
   return 0;
 }
-
 
 }  // namespace hx

@@ -18,8 +18,8 @@ namespace {
 using LibCloseFn = int32_t (*)(void *handle, uint8_t save);
 using LibNthNameFn = int32_t (*)(void *handle, int32_t index, const char **name);
 using LibTextFn = int32_t (*)(void *handle, const char *name, char *buffer, int32_t size);
-using LibClassByIndexFn = int32_t (*)(void *handle, const char *name, int32_t index,
-                                      char *buffer, int32_t size);
+using LibClassByIndexFn = int32_t (*)(void *handle, const char *name, int32_t index, char *buffer,
+                                      int32_t size);
 
 // The library's own entries behind the adapters. Written before the slots
 // are filled and never again, both under configGate, which every caller of
@@ -64,14 +64,32 @@ int32_t ClassByIndex(void *handle, const char *name, int32_t index, char *buffer
 
 // The twelve entries, in the order they are looked up.
 enum Entry {
-  kOpen, kClose, kChanged, kReload, kCount, kNthName, kLogicalNameVI, kVIDriver,
-  kDriverClass, kClassCount, kClassByIndex, kDriverPrefix, kEntries
+  kOpen,
+  kClose,
+  kChanged,
+  kReload,
+  kCount,
+  kNthName,
+  kLogicalNameVI,
+  kVIDriver,
+  kDriverClass,
+  kClassCount,
+  kClassByIndex,
+  kDriverPrefix,
+  kEntries
 };
 constexpr const char *kSymbols[kEntries] = {
-    "IviIni_OpenIniFile",           "IviIni_CloseIniFile",        "IviIni_ConfigurationChanged",
-    "IviIni_ReloadConfiguration",   "IviIni_GetNumberOfLogicalNames",
-    "IviIni_GetNthLogicalName",     "IviIni_GetLogicalNameVI",    "IviIni_GetVIDriver",
-    "IviIni_GetDriverClass",        "IviIni_GetDriverClassCount", "IviIni_GetDriverClassByIndex",
+    "IviIni_OpenIniFile",
+    "IviIni_CloseIniFile",
+    "IviIni_ConfigurationChanged",
+    "IviIni_ReloadConfiguration",
+    "IviIni_GetNumberOfLogicalNames",
+    "IviIni_GetNthLogicalName",
+    "IviIni_GetLogicalNameVI",
+    "IviIni_GetVIDriver",
+    "IviIni_GetDriverClass",
+    "IviIni_GetDriverClassCount",
+    "IviIni_GetDriverClassByIndex",
     "IviIni_GetDriverPrefix",
 };
 
@@ -110,6 +128,8 @@ int32_t EnsureConfigLibrary() {
   return 0;
 }
 
-bool IsConfigLibraryBound() { return bound.load(std::memory_order_acquire); }
+bool IsConfigLibraryBound() {
+  return bound.load(std::memory_order_acquire);
+}
 
 }  // namespace hx

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "plugin/bindings.h"
-#include "velmora/velmora_hx.h"
 #include "plugin/guarded.h"
+#include "velmora/velmora_hx.h"
 
 namespace hx {
 namespace {
@@ -151,8 +151,9 @@ int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed) {
 }
 
 int32_t IviIni_ReloadConfiguration(void *handle) {
-  return hx::Guarded(hx::kUnexpectedFailure,
-                     [&] { return hx::ForwardToConfig(&hx::EntrySlots::cfgReloadConfiguration, handle); });
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToConfig(&hx::EntrySlots::cfgReloadConfiguration, handle);
+  });
 }
 
 int32_t IviIni_GetNumberOfLogicalNames(void *handle, int32_t *count) {
@@ -164,76 +165,69 @@ int32_t IviIni_GetNumberOfLogicalNames(void *handle, int32_t *count) {
   });
 }
 
-int32_t IviIni_GetNthLogicalName(void *handle, uint32_t index,
-                                                   const char **name) {
+int32_t IviIni_GetNthLogicalName(void *handle, uint32_t index, const char **name) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     return hx::ForwardToConfig(&hx::EntrySlots::cfgGetNthLogicalName, handle, index, name);
   });
 }
 
-int32_t IviIni_GetLogicalNameVI(void *handle, const char *name, char *buffer,
-                                                  uint32_t size) {
+int32_t IviIni_GetLogicalNameVI(void *handle, const char *name, char *buffer, uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     return hx::ForwardToConfig(&hx::EntrySlots::cfgGetLogicalNameVI, handle, name, buffer, size);
   });
 }
 
-int32_t IviIni_GetVIDriver(void *handle, const char *name, char *buffer,
-                                             uint32_t size) {
+int32_t IviIni_GetVIDriver(void *handle, const char *name, char *buffer, uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     return hx::ForwardToConfig(&hx::EntrySlots::cfgGetVIDriver, handle, name, buffer, size);
   });
 }
 
-int32_t IviIni_GetDriverClass(void *handle, const char *name, char *buffer,
-                                                uint32_t size) {
+int32_t IviIni_GetDriverClass(void *handle, const char *name, char *buffer, uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverClass, handle, name, buffer, size);
   });
 }
 
-int32_t IviIni_GetDriverClassCount(void *handle, const char *name,
-                                                     int32_t *count) {
+int32_t IviIni_GetDriverClassCount(void *handle, const char *name, int32_t *count) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverClassCount, handle, name, count);
   });
 }
 
-int32_t IviIni_GetDriverClassByIndex(void *handle, const char *name,
-                                                       int32_t index, char *buffer,
-                                                       uint32_t size) {
+int32_t IviIni_GetDriverClassByIndex(void *handle, const char *name, int32_t index, char *buffer,
+                                     uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverClassByIndex, handle, name, index, buffer,
-                               size);
+    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverClassByIndex, handle, name, index,
+                               buffer, size);
   });
 }
 
-int32_t IviIni_GetDriverPrefix(void *handle, const char *name, char *buffer,
-                                                 uint32_t size) {
+int32_t IviIni_GetDriverPrefix(void *handle, const char *name, char *buffer, uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverPrefix, handle, name, buffer, size);
   });
 }
 
-int32_t IviIni_GetNumberOfVisaNames(int32_t *count, char *buffer,
-                                                      uint32_t *list) {
+int32_t IviIni_GetNumberOfVisaNames(int32_t *count, char *buffer, uint32_t *list) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     return hx::ForwardToVisa(&hx::EntrySlots::visaGetNumberOfVisaNames, count, buffer, list);
   });
 }
 
 int32_t IviIni_GetNextVisaName(uint32_t list, char *buffer) {
-  return hx::Guarded(hx::kUnexpectedFailure,
-                     [&] { return hx::ForwardToVisa(&hx::EntrySlots::visaGetNextVisaName, list, buffer); });
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToVisa(&hx::EntrySlots::visaGetNextVisaName, list, buffer);
+  });
 }
 
 int32_t IviIni_CloseVisaNameList(uint32_t list) {
-  return hx::Guarded(hx::kUnexpectedFailure,
-                     [&] { return hx::ForwardToVisa(&hx::EntrySlots::visaCloseVisaNameList, list); });
+  return hx::Guarded(hx::kUnexpectedFailure, [&] {
+    return hx::ForwardToVisa(&hx::EntrySlots::visaCloseVisaNameList, list);
+  });
 }
 
-int32_t IviIni_GetNumberOfModularInstruments(void * /*handle*/,
-                                                               int32_t *count) {
+int32_t IviIni_GetNumberOfModularInstruments(void * /*handle*/, int32_t *count) {
   return hx::Guarded(hx::kUnexpectedFailure, [&]() -> int32_t {
     // The count comes from a fresh session, which also makes the session
     // reflect the devices installed now.
@@ -244,22 +238,19 @@ int32_t IviIni_GetNumberOfModularInstruments(void * /*handle*/,
   });
 }
 
-int32_t IviIni_GetModularInstrumentName(void * /*handle*/, uint32_t index,
-                                                          char *buffer) {
+int32_t IviIni_GetModularInstrumentName(void * /*handle*/, uint32_t index, char *buffer) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     return hx::ReadDeviceAttribute(index, kModInstAttrName, buffer, /*answerRead=*/false);
   });
 }
 
-int32_t IviIni_GetModularInstrumentClass(void * /*handle*/, uint32_t index,
-                                                           char *buffer) {
+int32_t IviIni_GetModularInstrumentClass(void * /*handle*/, uint32_t index, char *buffer) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     return hx::ReadDeviceAttribute(index, kModInstAttrClass, buffer, /*answerRead=*/true);
   });
 }
 
-int32_t IviIni_GetModularInstrumentPrefix(void * /*handle*/, uint32_t index,
-                                                            char *buffer) {
+int32_t IviIni_GetModularInstrumentPrefix(void * /*handle*/, uint32_t index, char *buffer) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     return hx::ReadDeviceAttribute(index, kModInstAttrPrefix, buffer, /*answerRead=*/false);
   });

@@ -47,10 +47,14 @@ Library library GUARDED_BY(visaGate);
 // Set once the entries are bound and the slots filled; never cleared.
 std::atomic<bool> bound{false};
 
-bool Failed(ViStatus status) { return status < VI_SUCCESS; }
+bool Failed(ViStatus status) {
+  return status < VI_SUCCESS;
+}
 
 // Warnings (positive statuses) count as success, as VISA means them.
-int32_t Answer(ViStatus status) { return Failed(status) ? status : VI_SUCCESS; }
+int32_t Answer(ViStatus status) {
+  return Failed(status) ? status : VI_SUCCESS;
+}
 
 ViStatus OpenResourceManager() REQUIRES(visaGate) {
   if (library.resourceManager != 0) return VI_SUCCESS;
@@ -149,6 +153,8 @@ int32_t EnsureVisaLibrary() {
   return Answer(OpenResourceManager());
 }
 
-bool IsVisaLibraryBound() { return bound.load(std::memory_order_acquire); }
+bool IsVisaLibraryBound() {
+  return bound.load(std::memory_order_acquire);
+}
 
 }  // namespace hx

@@ -160,7 +160,8 @@ TEST_F(StoreBinding, FiltersAndOpenSessionsApplyToLogicalNames) {
     Rendered shown;
   };
   const Case cases[] = {
-      {0x3000, std::nullopt,
+      {0x3000,
+       std::nullopt,
        {"Bench3.Scope", "Meter7 +g", "MyScope +g", "Rack1Slot2", "#-1", "#3", "#2"}},
       {0x3000, "IviDmm", {"Meter7 +g", "#-1", "#3", "#2"}},
       {0x3000, "acmeScope", {"Bench3.Scope", "MyScope +g", "#-1", "#3", "#2"}},
