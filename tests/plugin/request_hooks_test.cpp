@@ -2,6 +2,7 @@
 // not loaded): the request hook and its fallback, which nothing fills on
 // this platform, to pin where a request calls them and what it passes; and
 // a configuration library that another thread keeps busy.
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <string>
@@ -114,6 +115,39 @@ int32_t FakeCount(void *, int32_t *count) {
 int32_t FakeNth(void *, uint32_t index, const char **name) {
   *name = storeNames[index - 1].c_str();
   return 0;
+}
+
+int closes = 0;
+int32_t FakeClose(void *handle, int32_t save) {
+  if (handle == &storeHandle && save == 0) ++closes;
+  return 0;
+}
+
+// The host's release never waits for a thread inside the configuration
+// library: that thread closes the configuration as it lets go.
+TEST(BusyConfigurationLibrary, AReleaseClosesTheConfigurationWhenTheHolderLetsGo) {
+  {
+    hx::GateLock lock(hx::configGate);
+    hx::slots.cfgCloseIniFile.set(FakeClose);
+    hx::SetConfigHandle(&storeHandle);
+  }
+  std::promise<void> held, done;
+  std::thread holder([&] {
+    hx::GateLock lock(hx::configGate);
+    held.set_value();
+    done.get_future().wait();
+  });
+  held.get_future().wait();
+  auto release = std::async(std::launch::async, [] { return ReleasingAppRef(nullptr); });
+  EXPECT_EQ(std::future_status::ready, release.wait_for(std::chrono::seconds(10)))
+      << "the release waited for the configuration library";
+  EXPECT_EQ(0, closes);
+  done.set_value();
+  holder.join();
+  EXPECT_EQ(0, release.get());
+  EXPECT_EQ(1, closes);
+  hx::GateLock lock(hx::configGate);
+  EXPECT_EQ(nullptr, hx::GetConfigHandle());
 }
 
 TEST(BusyConfigurationLibrary, ARequestKeepsItsListAndTheNextOneRebuildsIt) {

@@ -264,7 +264,14 @@ TEST_F(StoreBinding, ExportsAnswerThroughTheLibrary) {
   uint8_t changed = 2;
   EXPECT_EQ(0, plugin_.IviIni_ConfigurationChanged(handle, &changed));
   EXPECT_EQ(0, changed);
+  // An edit in the same second is a change, and a reload takes it.
+  store_.Write(kStore + kAnotherName);
+  EXPECT_EQ(0, plugin_.IviIni_ConfigurationChanged(handle, &changed));
+  EXPECT_EQ(1, changed);
   EXPECT_EQ(0, plugin_.IviIni_ReloadConfiguration(handle));
+  int32_t count = 0;
+  EXPECT_EQ(0, plugin_.IviIni_GetNumberOfLogicalNames(handle, &count));
+  EXPECT_EQ(3, count);
   EXPECT_EQ(0, plugin_.IviIni_CloseIniFile(handle, 0));
   EXPECT_EQ(-3, plugin_.IviIni_ReloadConfiguration(handle));
 }

@@ -112,8 +112,43 @@ TEST_F(VisaBinding, ANewResourceShowsOnceTheListingIsTwentySecondsOld) {
   EXPECT_EQ(withVxi, TakeList(RequestUntilSettled(plugin_, properties_.get())));
 }
 
-// What a failure leaves: the previous list (or none), every find list
-// closed, a trace line where the binding or the resource manager failed.
+// The IviIni_* VISA exports walk the adapter's find list: the count and the
+// first name, the next names in the library's order, the end, the close;
+// no resource is a count of 0; after a release the next call opens a new
+// resource manager.
+TEST_F(VisaBinding, TheExportsWalkOneFindListAndCloseIt) {
+  Bind();
+  int32_t count = -1;
+  char name[VI_FIND_BUFLEN] = "unwritten";
+  uint32_t list = 0;
+  ASSERT_EQ(0, plugin_.IviIni_GetNumberOfVisaNames(&count, name, &list));
+  EXPECT_EQ(4, count);
+  EXPECT_STREQ("TCPIP0::10.0.0.7::INSTR", name);
+  EXPECT_NE(0u, list);
+  for (const char *next : {"GPIB0::12::INSTR", "ASRL1::INSTR", "GPIB0::2::INSTR"}) {
+    EXPECT_EQ(0, plugin_.IviIni_GetNextVisaName(list, name));
+    EXPECT_STREQ(next, name);
+  }
+  EXPECT_EQ(VI_ERROR_RSRC_NFOUND, plugin_.IviIni_GetNextVisaName(list, name));
+  EXPECT_EQ(0, plugin_.IviIni_CloseVisaNameList(list));
+  EXPECT_EQ(0, plugin_.IviIni_CloseVisaNameList(0));
+  EXPECT_EQ(0, Visa().find_lists_open);
+
+  resources_.Write({"# nothing here"});
+  ASSERT_EQ(0, plugin_.IviIni_GetNumberOfVisaNames(&count, name, &list));
+  EXPECT_EQ(0, count);
+  EXPECT_STREQ("", name);
+  EXPECT_EQ(0u, list);
+
+  EXPECT_EQ(0, plugin_.ReleasingAppRef(nullptr));
+  EXPECT_EQ(0, Visa().resource_managers_open);
+  ASSERT_EQ(0, plugin_.IviIni_GetNumberOfVisaNames(&count, name, &list));
+  EXPECT_EQ(1, Visa().resource_managers_open);
+}
+
+// What a setting or a failure leaves: the resources the expression names,
+// or the previous list (or none); every find list closed; a trace line where
+// the binding or the resource manager failed.
 struct Failure {
   const char *name;
   std::function<void(VisaBinding &)> arrange;
@@ -172,6 +207,21 @@ INSTANTIATE_TEST_SUITE_P(
                               test.Ask(kModeFull);
                             },
                             kListed, nullptr},
+                    Failure{"ExpressionNarrowsTheList",
+                            [](VisaBinding &test) {
+                              setenv("VELMORA_HX_VISA_EXPRESSION", "GPIB?*", 1);
+                              test.Bind();
+                              BindAndSettle(test.plugin_, test.properties_.get());
+                            },
+                            Rendered{"GPIB0::2::INSTR", "GPIB0::12::INSTR", "#-1", "#3", "#2"},
+                            nullptr},
+                    Failure{"InvalidExpressionListsNothing",
+                            [](VisaBinding &test) {
+                              setenv("VELMORA_HX_VISA_EXPRESSION", "[GPIB", 1);
+                              test.Bind();
+                              BindAndSettle(test.plugin_, test.properties_.get());
+                            },
+                            kNothing, nullptr},
                     Failure{"NoResources",
                             [](VisaBinding &test) {
                               test.resources_.Write({"# nothing here"});
