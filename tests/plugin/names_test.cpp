@@ -339,6 +339,33 @@ TEST(CompareNames, AgreesWithLiteralVersionOnEveryByte) {
   }
 }
 
+// Compares two names by their sort keys (hx::AppendSortKey).
+int CompareKeys(const std::string &a, const std::string &b) {
+  std::string x, y;
+  hx::AppendSortKey(a.c_str(), x);
+  hx::AppendSortKey(b.c_str(), y);
+  return Sign(x.compare(y));
+}
+
+// The sort keys where a narrow encoding would break: digit runs and runs of
+// leading zeros longer than any one byte can count, every single byte, and
+// the empty name, each against every other, in both directions.
+TEST(SortKeys, AgreeWithTheComparatorOnLongRunsAndEveryByte) {
+  std::vector<std::string> names = {"", "a", "a0", "a00", "a1", "a.1", "a\\1", "ab"};
+  for (int byte = 1; byte < 256; ++byte) names.emplace_back(1, static_cast<char>(byte));
+  for (const size_t length : {254u, 255u, 256u, 300u}) {
+    names.push_back("n" + std::string(length, '7'));
+    names.push_back("n" + std::string(length, '0') + "7");
+    names.push_back("n" + std::string(length, '0') + "7x");
+  }
+  for (const std::string &x : names) {
+    for (const std::string &y : names) {
+      ASSERT_EQ(CompareKeys(x, y), Sign(CompareNames(x.c_str(), y.c_str())))
+          << Show(x) << " vs " << Show(y);
+    }
+  }
+}
+
 TEST(IsNameSeparator, OnlyCrLfFullStopAndBackslash) {
   for (int byte = 0; byte < 256; ++byte) {
     const char c = static_cast<char>(byte);
@@ -488,15 +515,7 @@ TEST(CompareNamesProperty, IsTransitiveOnRandomTriplesOfThousandsOfNames) {
   }
 }
 
-// The comparator and the sort keys (hx::AppendSortKey) against the literal
-// version.
-int CompareKeys(const std::string &a, const std::string &b) {
-  std::string x, y;
-  hx::AppendSortKey(a.c_str(), x);
-  hx::AppendSortKey(b.c_str(), y);
-  return Sign(x.compare(y));
-}
-
+// The comparator and the sort keys against the literal version.
 TEST(CompareNamesProperty, AgreesWithLiteralVersionOnRandomNames) {
   RandomNames random(4242u);
   const std::vector<std::string> names = random.Make(4000);
