@@ -276,6 +276,33 @@ TEST_F(StoreBinding, ExportsAnswerThroughTheLibrary) {
   EXPECT_EQ(-3, plugin_.IviIni_ReloadConfiguration(handle));
 }
 
+// Closing through the plug-in saves exactly when the flag says so (any
+// non-zero byte): the edit, made through the library the plug-in bound (the
+// same one, loaded once), is in the file or not.
+TEST_F(StoreBinding, ClosingThroughThePluginSavesOnANonZeroFlag) {
+  using SetFn = int32_t (*)(void *, const char *, const char *);
+  void *library = dlopen(VELMORA_FILE_FLAVOUR_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(nullptr, library);
+  const auto set = reinterpret_cast<SetFn>(dlsym(library, "IviIni_SetLogicalNameDescription"));
+  ASSERT_NE(nullptr, set);
+  Bind();
+  for (const uint8_t flag : {uint8_t{0}, uint8_t{1}, uint8_t{0x80}, uint8_t{0xFF}}) {
+    store_.Write(kStore);
+    void *handle = nullptr;
+    ASSERT_EQ(0, plugin_.IviIni_OpenIniFile(nullptr, &handle));
+    ASSERT_EQ(0, set(handle, "Meter7", "Bench meter"));
+    EXPECT_EQ(0, plugin_.IviIni_CloseIniFile(handle, flag));
+    FILE *file = std::fopen(store_.path().c_str(), "r");
+    ASSERT_NE(nullptr, file);
+    std::string text(4096, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    EXPECT_EQ(flag != 0, text.find("Description = Bench meter") != std::string::npos)
+        << "flag " << int{flag};
+  }
+  dlclose(library);
+}
+
 // The loader worker and two host threads calling the exports bind the
 // library at the same time: it is loaded once, and no caller sees it half
 // bound (run under ThreadSanitizer too).
