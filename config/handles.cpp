@@ -19,19 +19,25 @@ int32_t ResolveDefaultPath(StoreState &state, int32_t attribute) {
 
 // Fixes the file the path names: an absolute path as it is, a relative one
 // joined to the working folder (links are not followed: a link stays the
-// name the user chose). When the working folder cannot be named, or the
-// joined path would not fit, the path stays as given.
-void Locate(StoreState &state) {
+// name the user chose). A relative path that cannot be fixed (the working
+// folder is deeper than PATH_MAX or was deleted, or the joined path would
+// not fit) is refused: left relative, a later chdir would have the reload
+// and the save act on another folder's file.
+int32_t Locate(StoreState &state) {
   const size_t length = strlen(state.path);
   memcpy(state.location, state.path, length + 1);
-  if (length == 0 || state.path[0] == '/') return;
+  if (length == 0 || state.path[0] == '/') return kIviIniSuccess;
   char folder[sizeof state.location];
-  if (getcwd(folder, sizeof folder) == nullptr) return;
+  if (getcwd(folder, sizeof folder) == nullptr || folder[0] != '/' ||
+      strlen(folder) + 1 + length >= sizeof state.location) {
+    state.location[0] = '\0';
+    return kIviIniStoreNoWorkingFolder;
+  }
   const size_t folderLength = strlen(folder);
-  if (folderLength + 1 + length >= sizeof state.location) return;
   memcpy(state.location, folder, folderLength);
   state.location[folderLength] = '/';
   memcpy(state.location + folderLength + 1, state.path, length + 1);
+  return kIviIniSuccess;
 }
 
 // What the store read, from the descriptor it read; a back end that cannot
@@ -55,7 +61,7 @@ int32_t LoadStoreInto(StoreState &state) {
   if (status >= 0) status = ResolveDefaultPath(state, kStoreDefaultLocation);
   if (status >= 0) status = ResolveDefaultPath(state, kStoreFallbackLocation);
   // A reload keeps the location of the first load, wherever the process is now.
-  if (status >= 0 && state.location[0] == '\0') Locate(state);
+  if (status >= 0 && state.location[0] == '\0') status = Locate(state);
   if (status >= 0) status = LoadStore(state.store, state.location);
   if (status < 0) {
     if (state.store != nullptr) ReleaseStore(state.store);

@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,6 +37,27 @@ int SystemAccess(int folder, const char *name, int mode) {
 int SystemSetAttribute(int fd, const char *name, const void *value, size_t size) {
   return fsetxattr(fd, name, value, size, 0);
 }
+int SystemLock(int fd) {
+  struct flock whole = {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;  // from the start, l_len 0: the whole file, however it grows
+  if (fcntl(fd, F_OFD_SETLK, &whole) == 0) return 0;
+  if (errno == EACCES) errno = EAGAIN;  // POSIX lets a held lock answer either
+  return -1;
+}
+int SystemReserve(int fd, off_t length) {
+  return fallocate(fd, 0, 0, length);
+}
+int SystemMountOf(int fd, uint64_t *mount) {
+  struct statx info;
+  if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID, &info) != 0) return -1;
+  if ((info.stx_mask & STATX_MNT_ID) == 0) {
+    errno = ENOSYS;
+    return -1;
+  }
+  *mount = info.stx_mnt_id;
+  return 0;
+}
 char *SystemResolve(const char *path) {
   return realpath(path, nullptr);
 }
@@ -57,11 +78,34 @@ void SystemTrace(const char *line) {
   if (wanted != nullptr && wanted[0] != '\0') fprintf(stderr, "velmora: %s\n", line);
 }
 
-const FileSystem kSystem = {
-    SystemOpen, SystemCreate,  SystemStat,      read,        write,
-    fsync,      SystemRename,  SystemRemove,    flock,       SystemAccess,
-    fchown,     fchmod,        flistxattr,      fgetxattr,   SystemSetAttribute,
-    close,      SystemResolve, SystemNameLimit, SystemPause, SystemTrace};
+// In the order of the table's entries.
+const FileSystem kSystem = {SystemOpen,
+                            SystemCreate,
+                            SystemStat,
+                            read,
+                            write,
+                            pread,
+                            pwrite,
+                            ftruncate,
+                            SystemReserve,
+                            fsync,
+                            SystemRename,
+                            SystemRemove,
+                            SystemLock,
+                            SystemAccess,
+                            fchown,
+                            fchmod,
+                            futimens,
+                            flistxattr,
+                            fgetxattr,
+                            SystemSetAttribute,
+                            fremovexattr,
+                            SystemMountOf,
+                            close,
+                            SystemResolve,
+                            SystemNameLimit,
+                            SystemPause,
+                            SystemTrace};
 
 const FileSystem *g_files = &kSystem;  // callers serialise, as for every call of the library
 
@@ -72,7 +116,7 @@ constexpr const char *kStepWords[] = {"using",
                                       "reading",
                                       "following the link",
                                       "opening the folder of",
-                                      "locking the folder of",
+                                      "locking",
                                       "saving over",
                                       "writing to",
                                       "creating a temporary file for",
@@ -82,9 +126,13 @@ constexpr const char *kStepWords[] = {"using",
                                       "giving the extended attributes to",
                                       "flushing",
                                       "closing",
-                                      "replacing"};
+                                      "replacing",
+                                      "opening the lock file of",
+                                      "writing the recovery file of",
+                                      "writing in place",
+                                      "restoring the old content of"};
 static_assert(sizeof kStepWords / sizeof kStepWords[0] ==
-                  static_cast<size_t>(FileStep::kRename) + 1,
+                  static_cast<size_t>(FileStep::kRestore) + 1,
               "one text per step");
 
 const char *StepWords(FileStep step) {

@@ -5,7 +5,8 @@
 // (and see what a failure reports) without linker tricks.
 //
 // What the store asks of it: reading a file whole and knowing which file it
-// read (file_access.h), and replacing a file only if it is still that one.
+// read (file_access.h), and saving over a file only if it still holds what
+// was read, by replacing it or by writing it in place under a recovery file.
 // Every failure is described by a FileFailure: the step, the path and errno,
 // which the store keeps for its caller and writes to the trace.
 #ifndef VELMORA_CONFIG_STORE_FILE_FILE_SYSTEM_H
@@ -33,21 +34,39 @@ struct FileSystem {
   int (*stat)(int folder, const char *path, struct stat *info, int flags);
   ssize_t (*read)(int fd, void *buffer, size_t size);
   ssize_t (*write)(int fd, const void *data, size_t size);
+  // pread and pwrite: an in-place save and its recovery work at offsets.
+  ssize_t (*readAt)(int fd, void *buffer, size_t size, off_t offset);
+  ssize_t (*writeAt)(int fd, const void *data, size_t size, off_t offset);
+  // ftruncate.
+  int (*resize)(int fd, off_t length);
+  // fallocate of the first `length` bytes, so that writing them cannot run
+  // out of space; -1 with EOPNOTSUPP where the file system cannot.
+  int (*reserve)(int fd, off_t length);
   int (*sync)(int fd);
   // renameat within one folder.
   int (*rename)(int folder, const char *from, const char *to);
   // unlinkat of a file.
   int (*remove)(int folder, const char *name);
-  // flock.
-  int (*lock)(int fd, int operation);
+  // A write lock on the whole of an open file, owned by the open file
+  // description (F_OFD_SETLK): released when the last descriptor of it
+  // closes, also when the process dies. Never waits: -1 with EAGAIN while
+  // another description holds a lock on the file.
+  int (*lock)(int fd);
   // faccessat with the effective user and groups.
   int (*access)(int folder, const char *name, int mode);
   int (*changeOwner)(int fd, uid_t owner, gid_t group);
   int (*changeMode)(int fd, mode_t mode);
+  // futimens.
+  int (*setTimes)(int fd, const struct timespec times[2]);
   // Extended attributes of an open file (ACLs and security labels live there).
   ssize_t (*listAttributes)(int fd, char *list, size_t size);
   ssize_t (*getAttribute)(int fd, const char *name, void *value, size_t size);
   int (*setAttribute)(int fd, const char *name, const void *value, size_t size);
+  int (*removeAttribute)(int fd, const char *name);
+  // The mount an open file or folder is on (statx's mount ID): a file on
+  // another mount than its folder is a mount point (a bind-mounted file),
+  // which a rename cannot replace. -1 with errno when the system cannot tell.
+  int (*mountOf)(int fd, uint64_t *mount);
   int (*close)(int fd);
   // realpath: a new block from malloc, or null with errno set.
   char *(*resolve)(const char *path);
@@ -76,7 +95,7 @@ enum class FileStep : uint8_t {
   kRead,
   kResolve,          // the file a symbolic link leads to
   kOpenFolder,       // the file's folder, which the save works in
-  kLock,             // the lock that serialises savers of the folder
+  kLock,             // the lock that serialises the file's savers
   kCompare,          // whether the file is still the one that was loaded
   kCheckAccess,      // whether this user may write it
   kCreateTemporary,  // the new file, beside the old
@@ -87,6 +106,10 @@ enum class FileStep : uint8_t {
   kSync,
   kClose,
   kRename,  // the temporary over the old file
+  kOpenLock,       // the lock file beside the file
+  kWriteRecovery,  // the recovery file of an in-place save: the old bytes
+  kWriteInPlace,   // the new bytes over the old ones
+  kRestore,        // the old bytes back from the recovery file
 };
 
 // What failed: the step, the file it was about, and errno, or a reason in

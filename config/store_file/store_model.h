@@ -113,11 +113,13 @@ class Store {
   bool Changed() const { return changes_ != 0; }
 
   // ---- Writing: the text with the edits applied. Render hands it to
-  // `write` in pieces. Save replaces the file the store was loaded from,
-  // whose path `path` must be, by a complete new one, under the rules of
-  // ReplaceFile (file_access.h): never over a file other than the one
-  // loaded. Nothing at all happens when the file already holds what the
-  // store would write.
+  // `write` in pieces. Save writes it over the file the store was loaded
+  // from, whose path `path` must be, under the rules of SaveFile
+  // (file_access.h): never over a file other than the one loaded, nor over
+  // bytes other than those loaded or last saved. Nothing at all happens
+  // when the file already holds what the store would write; a file over the
+  // size limit, which no load would take, is refused with
+  // kIviIniStoreTooLargeToSave before anything is written.
   bool Render(PieceWriter write, void *context) const;
   int32_t Save(const char *path);
 
@@ -279,6 +281,10 @@ class Store {
   HeapBlock loadedPath_;
   bool fromFile_ = false;
   FileIdentity identity_ = {};
+  // What the file holds once saved: the length and checksum of what was
+  // written. Until then it holds the text as loaded.
+  uint64_t savedLength_ = 0;
+  uint64_t savedSum_ = 0;
   FileFailure failure_ = {};
 };
 

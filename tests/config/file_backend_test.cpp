@@ -97,9 +97,7 @@ FileSystem MakeSeam() {
   seam.rename = [](int folder, const char *from, const char *to) {
     return Failing("rename") ? Failed<int>() : Real().rename(folder, from, to);
   };
-  seam.lock = [](int fd, int operation) {
-    return Failing("lock") ? Failed<int>() : Real().lock(fd, operation);
-  };
+  seam.lock = [](int fd) { return Failing("lock") ? Failed<int>() : Real().lock(fd); };
   seam.changeMode = [](int fd, mode_t mode) {
     return Failing("changeMode") ? Failed<int>() : Real().changeMode(fd, mode);
   };
@@ -188,6 +186,11 @@ class FileStore : public ::testing::Test {
   }
 
   std::vector<std::string> FolderEntries() const { return FolderEntriesOf(dir_); }
+  // Without the store's lock file, which stays once a save has made it.
+  static std::vector<std::string> WithoutLock(std::vector<std::string> names) {
+    names.erase(std::remove(names.begin(), names.end(), ".store.ini.lock"), names.end());
+    return names;
+  }
   static std::vector<std::string> FolderEntriesOf(const std::string &folder) {
     std::vector<std::string> names;
     for (const auto &entry : std::filesystem::directory_iterator(folder)) {
@@ -405,7 +408,8 @@ struct InjectedFailure {
 
 TEST_F(FileStore, AFailedSaveLeavesTheOldFileAndNoTemporaryAndStaysOpen) {
   const InjectedFailure failures[] = {
-      {"open", EACCES, 1, kIviIniStoreCannotCreateTemporary, FileStep::kOpenFolder},
+      // Twice: a folder that cannot be read is opened again as a place to work in.
+      {"open", EACCES, 2, kIviIniStoreCannotCreateTemporary, FileStep::kOpenFolder},
       {"lock", EWOULDBLOCK, 0, kIviIniStoreBusy, FileStep::kLock},
       {"create", EACCES, 1, kIviIniStoreCannotCreateTemporary, FileStep::kCreateTemporary},
       {"create", EEXIST, 0, kIviIniStoreCannotCreateTemporary, FileStep::kCreateTemporary},
@@ -427,7 +431,7 @@ TEST_F(FileStore, AFailedSaveLeavesTheOldFileAndNoTemporaryAndStaysOpen) {
     EXPECT_GT(g_injection.done, 0) << "the save never called " << failure.call;
     Inject("", 0);
     EXPECT_EQ(ReadFile(), kBench);
-    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"store.ini"});
+    EXPECT_EQ(WithoutLock(FolderEntries()), std::vector<std::string>{"store.ini"});
     // The failure says which step, which file and why, to the caller's
     // program and to the trace.
     const auto &last = static_cast<velmora::store::Store *>(h->state.store)->LastFailure();
@@ -444,7 +448,7 @@ TEST_F(FileStore, AFailedSaveLeavesTheOldFileAndNoTemporaryAndStaysOpen) {
     struct stat info;
     ASSERT_EQ(stat(path_.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"store.ini"});
+    EXPECT_EQ(FolderEntries(), (std::vector<std::string>{".store.ini.lock", "store.ini"}));
   }
 }
 
@@ -585,7 +589,13 @@ TEST_F(FileStore, EachKindOfFileEndsInACompleteSaveOrARefusalThatTouchesNothing)
        [] {}, kIviIniSuccess,
        [&] {
          EXPECT_EQ(ReadFileAt(longName), added);
-         EXPECT_EQ(entries(), names({longName}));
+         const std::vector<std::string> found = entries();
+         ASSERT_EQ(found.size(), 2u);
+         // The lock file's name is cut to the longest the folder takes.
+         EXPECT_EQ(found[0].size(), 255u);
+         EXPECT_EQ(found[0].substr(0, 200), "." + longName.substr(0, 199));
+         EXPECT_EQ(found[0].substr(250), ".lock");
+         EXPECT_EQ(found[1], longName);
        }},
       {"extended attributes (ACLs, labels): kept by the new file", User::kSelf,
        [&] {
@@ -732,7 +742,8 @@ TEST_F(FileStore, SavesOfManyProcessesAtOnceLoseNoAddition) {
     const std::string device = "Concurrent" + std::to_string(i);
     EXPECT_EQ(Text(IviIni_GetDeviceDescription, h, device.c_str()), "") << device;
   }
-  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"store.ini"}) << "no temporary, no lock";
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{".store.ini.lock", "store.ini"}))
+      << "no temporary, one lock file";
 }
 
 // ---- Changes that change nothing -----------------------------------------------------

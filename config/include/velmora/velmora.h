@@ -105,6 +105,9 @@ extern "C" {
   X(kIviIniStoreDuplicateKey,      -1311, "a known key twice in one section")                     \
   X(kIviIniStoreBadChannels,       -1312, "a Channels value that does not parse")                 \
   X(kIviIniStoreBadSimulate,       -1313, "a Simulate value other than true/false, 1/0, yes/no")  \
+  X(kIviIniStoreNoWorkingFolder,   -1314, "a relative path, and the working folder cannot be "    \
+                                          "named (deeper than PATH_MAX, deleted) or is too long " \
+                                          "to join to it")                                        \
   /* Operations on an open store; nothing is changed.                                   */        \
   X(kIviIniStoreNoSuchItem,        -1320, "no item of that name, or an index past the last")      \
   X(kIviIniStoreItemExists,        -1321, "adding a name that is already in use")                 \
@@ -115,22 +118,31 @@ extern "C" {
                                           "64 KiB")                                               \
   X(kIviIniStoreNoSuchProperty,    -1324, "a property this kind of item does not have")           \
   /* Saving (IviIni_CloseIniFile with save): the file at the path and everything beside */        \
-  /* it are left as they were, no temporary file is left behind, and the configuration  */        \
-  /* stays open (save again, reload, or close without saving).                          */        \
-  X(kIviIniStoreCannotCreateTemporary, -1330, "no temporary file could be made in the file's "    \
-                                              "folder (not writable, full)")                      \
-  X(kIviIniStoreWriteFailed,           -1331, "writing, flushing or completing the temporary "    \
-                                              "failed (disk full, I/O error, the file's group "   \
-                                              "or attributes could not be kept)")                 \
+  /* it are left as they were (but for the store's lock file, which stays once made), no */       \
+  /* temporary or recovery file is left behind (but after kIviIniStoreLeftForRecovery), */        \
+  /* and the configuration stays open (save again, reload, or close without saving).    */        \
+  X(kIviIniStoreCannotCreateTemporary, -1330, "no temporary or recovery file could be made in "  \
+                                              "the file's folder (not writable, full)")           \
+  X(kIviIniStoreWriteFailed,           -1331, "writing, flushing or completing the new content "  \
+                                              "failed (disk full, I/O error)")                    \
   X(kIviIniStoreReplaceFailed,         -1332, "the temporary could not replace the file")         \
-  X(kIviIniStoreChangedOnDisk,         -1333, "the file changed on disk since it was loaded "     \
-                                              "(rewritten, replaced or deleted, or a link at the "\
-                                              "path now leads elsewhere)")                        \
+  X(kIviIniStoreChangedOnDisk,         -1333, "the file changed on disk since it was loaded or "  \
+                                              "last saved (its bytes, or it was replaced or "     \
+                                              "deleted, or a link at the path now leads "         \
+                                              "elsewhere)")                                       \
   X(kIviIniStoreHardLinked,            -1334, "the file has other hard links, which replacing "   \
                                               "it would split")                                   \
   X(kIviIniStoreBusy,                  -1335, "another program held the store's lock too long")   \
   X(kIviIniStoreNotWritable,           -1336, "the file is not writable for this user (its "      \
-                                              "permissions, a read-only file system)")
+                                              "permissions, a read-only file system)")            \
+  X(kIviIniStoreTooLargeToSave,        -1337, "the file the save would write is over 64 MiB, "    \
+                                              "which no open could load")                         \
+  X(kIviIniStoreLockUnusable,          -1338, "the store's lock file cannot be made, opened or "  \
+                                              "locked by this user, is not a regular file, or "   \
+                                              "lets someone who may not write the store hold it") \
+  X(kIviIniStoreLeftForRecovery,       -1339, "an in-place save failed and the old content "      \
+                                              "could not be put back: the recovery file beside "  \
+                                              "the store holds it, and every open uses it")
 /* clang-format on */
 
 #define IVIINI_STATUS_ENUMERATOR(name, value, meaning) name = (value),
