@@ -6,7 +6,7 @@
 # reason.
 set -euo pipefail
 
-packages=(cmake make g++ pkgconf libgtest-dev libbenchmark-dev jq "$@")
+packages=(cmake make g++ pkgconf libgtest-dev libbenchmark-dev jq acl "$@")
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
