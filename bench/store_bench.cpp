@@ -6,12 +6,13 @@
 //   findItem by name in that store                   vs findItem in a store of 10 sessions
 //   the plug-in's by-name reads at 10k and 100k      vs the same reads in a store of 10
 //   removing or editing every session, last first    vs the same, first first; 10k to 300k
-//   saving after one change (temporary, fsync, rename) vs writing the file once, and
-//                                                      writing it with fsync and rename
+//   saving after one change at 10k and 100k sessions,  vs writing the same bytes once, and
+//   replacing the file or in place                       writing them with fsync and rename
 // The program is linked with --wrap for the allocator, so that it can count
 // the heap the library holds (see PeakHeap).
 #include <fcntl.h>
 #include <malloc.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -30,6 +32,7 @@
 #include "config/backend.h"
 #include "config/configuration.h"
 #include "config/object_guard.h"
+#include "config/store_file/file_system.h"
 #include "velmora/velmora.h"
 
 // ---- The library's heap, counted ---------------------------------------------------
@@ -123,7 +126,6 @@ class Site {
     folder_ = pattern;
     large_ = folder_ + "/site.ini";
     small_ = folder_ + "/small.ini";
-    copy_ = folder_ + "/copy.ini";
     text_ = MakeStore(10000, 10000, 100, 1000, &largeNames_);
     std::ofstream(large_, std::ios::binary) << text_;
     std::ofstream(small_, std::ios::binary) << MakeStore(10, 10, 2, 5, &smallNames_);
@@ -135,7 +137,7 @@ class Site {
     std::filesystem::remove_all(folder_, ignored);
   }
 
-  std::string folder_, large_, small_, copy_, text_;
+  std::string folder_, large_, small_, text_;
   std::vector<std::string> largeNames_, smallNames_;
 };
 
@@ -317,55 +319,83 @@ BENCHMARK(BM_EditEverySession)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
-// One description changed, then the whole store saved: a temporary file,
-// fsync, rename and the folder's fsync.
+// One description changed, then the whole store saved, at 10,000 and
+// 100,000 sessions (as many logical names): the lock, the temporary, fsync,
+// the check that the file still holds the bytes last written (read back and
+// summed), the rename and the folder's fsync. range(1) 1 saves in place
+// instead (as a bind-mounted store is): the old bytes to a recovery file,
+// both flushed, the new bytes over the old.
 void BM_SaveAfterOneChange(benchmark::State &state) {
-  const Site &site = TheSite();
-  std::ofstream(site.copy_, std::ios::binary) << site.text_;
+  const SizedStore &store = StoreOfSize(static_cast<int>(state.range(0)), true);
+  const std::string path = TheSite().folder_ + "/saved-" + std::to_string(state.range(0)) + ".ini";
+  std::filesystem::copy_file(store.path, path, std::filesystem::copy_options::overwrite_existing);
+  velmora::store::FileSystem inPlace = velmora::store::SystemFileSystem();
+  inPlace.mountOf = [](int fd, uint64_t *mount) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) return -1;
+    *mount = S_ISDIR(info.st_mode) ? 1 : 2;  // every file on a mount of its own
+    return 0;
+  };
+  if (state.range(1) != 0) velmora::store::UseFileSystem(&inPlace);
   IviIniHandle h = nullptr;
-  if (IviIni_OpenIniFile(site.copy_.c_str(), &h) != kIviIniSuccess) {
+  if (IviIni_OpenIniFile(path.c_str(), &h) != kIviIniSuccess) {
     state.SkipWithError("open");
+    velmora::store::UseFileSystem(nullptr);
     return;
   }
+  const std::string &session = store.sessions[store.sessions.size() / 2];
   int round = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    const std::string description = "changed " + std::to_string(round++);
-    IviIni_SetVIDescription(h, "Bench5000.Scope", description.c_str());
+    const std::string description = "changed " + std::to_string(round++ % 10);
+    IviIni_SetVIDescription(h, session.c_str(), description.c_str());
     state.ResumeTiming();
     if (velmora::SaveStore(h->state.store, h->state.location) != kIviIniSuccess) {
       state.SkipWithError("save");
     }
   }
+  state.counters["file_bytes"] = static_cast<double>(store.bytes);
   IviIni_CloseIniFile(h, 0);
+  velmora::store::UseFileSystem(nullptr);
 }
-BENCHMARK(BM_SaveAfterOneChange)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveAfterOneChange)
+    ->ArgsProduct({{10000, 100000}, {0, 1}})
+    ->ArgNames({"sessions", "in_place"})
+    ->Unit(benchmark::kMillisecond);
 
-// Baselines: the same bytes written once, and written as safely as a save.
+// Baselines: the same bytes written once, and written as safely as a save
+// (fsync and rename); range(0) as for the save.
 void WriteOnce(benchmark::State &state, bool safely) {
-  const Site &site = TheSite();
-  const std::string temporary = site.copy_ + ".tmp";
+  const SizedStore &store = StoreOfSize(static_cast<int>(state.range(0)), true);
+  std::ifstream in(store.path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string target = TheSite().folder_ + "/written.ini";
+  const std::string temporary = target + ".tmp";
   for (auto _ : state) {
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (write(fd, site.text_.data(), site.text_.size()) !=
-        static_cast<ssize_t>(site.text_.size())) {
+    if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
       state.SkipWithError("write");
     }
     if (safely) fsync(fd);
     close(fd);
-    if (safely) rename(temporary.c_str(), site.copy_.c_str());
+    if (safely) rename(temporary.c_str(), target.c_str());
   }
   unlink(temporary.c_str());
+  unlink(target.c_str());
 }
 
 void BM_WriteFileOnce(benchmark::State &state) {
   WriteOnce(state, false);
 }
-BENCHMARK(BM_WriteFileOnce)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteFileOnce)->Arg(10000)->Arg(100000)->ArgName("sessions")->Unit(benchmark::kMillisecond);
 
 void BM_WriteFileOnceWithFsyncAndRename(benchmark::State &state) {
   WriteOnce(state, true);
 }
-BENCHMARK(BM_WriteFileOnceWithFsyncAndRename)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteFileOnceWithFsyncAndRename)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->ArgName("sessions")
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -52,7 +52,9 @@ void StoreFolder::SideName(const char *suffix, char (&out)[NAME_MAX + 1]) const 
   const size_t limit = static_cast<size_t>(NameLimit());
   const size_t length = strlen(name_), suffixLength = strlen(suffix);
   if (1 + length + suffixLength <= limit) {
-    snprintf(out, sizeof out, ".%s%s", name_, suffix);
+    out[0] = '.';
+    memcpy(out + 1, name_, length);
+    memcpy(out + 1 + length, suffix, suffixLength + 1);
     return;
   }
   // "." + kept + "~" + 8 hex digits + suffix, exactly as long as the folder takes.
