@@ -695,7 +695,7 @@ class Saver {
                                                                   : oldInfo_.st_size);
     // Room for every new byte first, where the file system can promise it,
     // so that a full disk stops the save before it writes anything.
-    if (fs_.reserve(store_.get(), longer) != 0) {
+    if (longer > 0 && fs_.reserve(store_.get(), longer) != 0) {
       if (errno != EOPNOTSUPP && errno != ENOSYS) {
         return Fail(failure_, kIviIniStoreWriteFailed, FileStep::kWriteInPlace, path_, errno);
       }

@@ -718,6 +718,21 @@ bool Owned(const char *path, uid_t owner, gid_t group, mode_t mode) {
 }
 ino_t g_inode = 0;  // of the store before the save, for cases that keep it
 
+std::string PlainStore() {
+  WriteFileAt("store.ini", kBench);
+  return "store.ini";
+}
+void TheOtherProgramsEditStays() {
+  EXPECT_EQ(ReadFileAt("store.ini"), kEdited);
+  EXPECT_EQ(Entries(), Names({".store.ini.lock", "store.ini"}));
+}
+// In a mount namespace of the saver's own: source/store.ini on store.ini.
+bool MountSourceOnStore() {
+  return unshare(CLONE_NEWNS) == 0 &&
+         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount("source/store.ini", "store.ini", nullptr, MS_BIND, nullptr) == 0;
+}
+
 // Every case ends in a complete save or a refusal that leaves every file as
 // it was (the configuration staying open), and in no temporary or recovery
 // file left over.
@@ -781,20 +796,14 @@ const std::vector<FileSystemCase> &Cases() {
          EXPECT_EQ(Entries(), Names({"link.ini"}));
        }},
       {"Deleted", "the file deleted since loading: refused, not made anew", User::kSelf,
-       [] {
-         WriteFileAt("store.ini", kBench);
-         return std::string("store.ini");
-       },
+       PlainStore,
        [] { unlink("store.ini"); }, kIviIniStoreChangedOnDisk,
        [] { EXPECT_EQ(Entries(), Names({})); }},
       {"ReplacedWhileTheTemporaryIsFlushed",
        "another program replaces the file (sed -i) while the save flushes its temporary: "
        "refused, the other program's file stays",
        User::kSelf,
-       [] {
-         WriteFileAt("store.ini", kBench);
-         return std::string("store.ini");
-       },
+       PlainStore,
        [] {
          g_beforeSync = [] {
            WriteFileAt("sed.tmp", kEdited);
@@ -802,29 +811,17 @@ const std::vector<FileSystemCase> &Cases() {
          };
        },
        kIviIniStoreChangedOnDisk,
-       [] {
-         EXPECT_EQ(ReadFileAt("store.ini"), kEdited);
-         EXPECT_EQ(Entries(), Names({".store.ini.lock", "store.ini"}));
-       }},
+       TheOtherProgramsEditStays},
       {"RewrittenWhileTheTemporaryIsFlushed",
        "another program rewrites the file in place, same size, while the save flushes: refused",
        User::kSelf,
-       [] {
-         WriteFileAt("store.ini", kBench);
-         return std::string("store.ini");
-       },
+       PlainStore,
        [] { g_beforeSync = EditInPlace; }, kIviIniStoreChangedOnDisk,
-       [] {
-         EXPECT_EQ(ReadFileAt("store.ini"), kEdited);
-         EXPECT_EQ(Entries(), Names({".store.ini.lock", "store.ini"}));
-       }},
+       TheOtherProgramsEditStays},
       {"EditWithTimePutBack",
        "a same-size edit by a tool that puts the time back (touch -r): refused by the bytes",
        User::kSelf,
-       [] {
-         WriteFileAt("store.ini", kBench);
-         return std::string("store.ini");
-       },
+       PlainStore,
        [] {
          const struct stat before = StatOf("store.ini");
          EditInPlace();
@@ -832,10 +829,7 @@ const std::vector<FileSystemCase> &Cases() {
          EXPECT_EQ(utimensat(AT_FDCWD, "store.ini", times, 0), 0);
        },
        kIviIniStoreChangedOnDisk,
-       [] {
-         EXPECT_EQ(ReadFileAt("store.ini"), kEdited);
-         EXPECT_EQ(Entries(), Names({".store.ini.lock", "store.ini"}));
-       }},
+       TheOtherProgramsEditStays},
       {"EditWithinTheSecond",
        "a same-size edit within the second, on a file system of whole seconds: refused",
        User::kSelf,
@@ -1021,11 +1015,7 @@ const std::vector<FileSystemCase> &Cases() {
          EXPECT_EQ(Entries(), Names({".store.ini.lock", "source", "store.ini"}));
          EXPECT_TRUE(BodyTraced("in place (it is a mount point")) << testing::PrintToString(g_bodyTrace);
        },
-       [] {
-         return unshare(CLONE_NEWNS) == 0 &&
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                mount("source/store.ini", "store.ini", nullptr, MS_BIND, nullptr) == 0;
-       }},
+       MountSourceOnStore},
       {"BindMountedHardLinked", "a bind-mounted file with a second hard link: still refused",
        User::kSelf,
        [] {
@@ -1036,11 +1026,7 @@ const std::vector<FileSystemCase> &Cases() {
        },
        [] {}, kIviIniStoreHardLinked,
        [] { EXPECT_EQ(ReadFileAt("source/other.ini"), kBench); },
-       [] {
-         return unshare(CLONE_NEWNS) == 0 &&
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                mount("source/store.ini", "store.ini", nullptr, MS_BIND, nullptr) == 0;
-       }},
+       MountSourceOnStore},
       {"FolderWithoutList",
        "a folder its saver may write and enter but not list (0733): saved, unflushed",
        User::kNobody,
