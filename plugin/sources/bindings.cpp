@@ -1,7 +1,7 @@
-#include "plugin/bindings.h"
+#include "plugin/sources/bindings.h"
 
-#include "plugin/library_binding.h"
-#include "plugin/status.h"
+#include "plugin/sources/library_binding.h"
+#include "plugin/common/status.h"
 #include "support/dynload.h"
 #include "support/trace.h"
 

@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugin/entries.h"
-#include "plugin/host_api.h"
-#include "plugin/snapshot.h"
+#include "plugin/lists/entries.h"
+#include "plugin/host/host_api.h"
+#include "plugin/lists/snapshot.h"
 
 namespace hx {
 

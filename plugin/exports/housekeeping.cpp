@@ -1,10 +1,10 @@
 // The three other entries of the host's I/O-control plug-in interface.
 #include <cstdint>
 
-#include "plugin/bindings.h"
-#include "plugin/guarded.h"
-#include "plugin/host_data.h"
-#include "plugin/status.h"
+#include "plugin/sources/bindings.h"
+#include "plugin/common/guarded.h"
+#include "plugin/host/host_data.h"
+#include "plugin/common/status.h"
 #include "velmora/velmora_hx.h"
 
 namespace hx {

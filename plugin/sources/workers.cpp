@@ -1,11 +1,11 @@
-#include "plugin/workers.h"
+#include "plugin/sources/workers.h"
 
 #include <ctime>
 #include <thread>
 
-#include "plugin/bindings.h"
-#include "plugin/immortal.h"
-#include "plugin/master_lists.h"
+#include "plugin/sources/bindings.h"
+#include "plugin/common/immortal.h"
+#include "plugin/lists/master_lists.h"
 
 namespace hx {
 namespace {

@@ -1,4 +1,4 @@
-#include "plugin/host_data.h"
+#include "plugin/host/host_data.h"
 
 #include <algorithm>
 #include <cstring>

@@ -52,7 +52,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "plugin/thread_annotations.h"
+#include "plugin/common/thread_annotations.h"
 
 namespace hx {
 

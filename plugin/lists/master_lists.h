@@ -11,9 +11,9 @@
 
 #include <cstdint>
 
-#include "plugin/bindings.h"
-#include "plugin/entries.h"
-#include "plugin/snapshot.h"
+#include "plugin/sources/bindings.h"
+#include "plugin/lists/entries.h"
+#include "plugin/lists/snapshot.h"
 
 namespace hx {
 

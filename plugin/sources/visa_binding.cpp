@@ -10,10 +10,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "plugin/bindings.h"
-#include "plugin/library_binding.h"
-#include "plugin/status.h"
-#include "plugin/visa_api.h"
+#include "plugin/sources/bindings.h"
+#include "plugin/sources/library_binding.h"
+#include "plugin/common/status.h"
+#include "plugin/sources/visa_api.h"
 #include "support/trace.h"
 
 namespace hx {

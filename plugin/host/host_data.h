@@ -10,7 +10,7 @@
 #include <memory>
 #include <string_view>
 
-#include "plugin/host_api.h"
+#include "plugin/host/host_api.h"
 
 namespace hx {
 

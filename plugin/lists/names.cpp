@@ -1,5 +1,5 @@
 // Display order and case-insensitive matching of the plug-in's names.
-#include "plugin/names.h"
+#include "plugin/lists/names.h"
 
 
 #include <cctype>

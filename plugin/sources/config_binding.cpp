@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "plugin/bindings.h"
-#include "plugin/library_binding.h"
+#include "plugin/sources/bindings.h"
+#include "plugin/sources/library_binding.h"
 
 namespace hx {
 namespace {

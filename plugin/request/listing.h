@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/filters.h"
+#include "plugin/request/filters.h"
 
 namespace hx {
 

@@ -22,8 +22,8 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/entries.h"
-#include "plugin/names.h"
+#include "plugin/lists/entries.h"
+#include "plugin/lists/names.h"
 
 namespace hx {
 

@@ -19,17 +19,17 @@
 #include <ctime>
 #include <new>
 
-#include "plugin/bindings.h"
-#include "plugin/filters.h"
-#include "plugin/guarded.h"
-#include "plugin/host_data.h"
-#include "plugin/listing.h"
-#include "plugin/master_lists.h"
-#include "plugin/result_list.h"
-#include "plugin/sessions.h"
-#include "plugin/status.h"
-#include "plugin/thread_annotations.h"
-#include "plugin/workers.h"
+#include "plugin/sources/bindings.h"
+#include "plugin/request/filters.h"
+#include "plugin/common/guarded.h"
+#include "plugin/host/host_data.h"
+#include "plugin/request/listing.h"
+#include "plugin/lists/master_lists.h"
+#include "plugin/request/result_list.h"
+#include "plugin/request/sessions.h"
+#include "plugin/common/status.h"
+#include "plugin/common/thread_annotations.h"
+#include "plugin/sources/workers.h"
 #include "support/trace.h"
 #include "velmora/velmora_hx.h"
 

@@ -1,14 +1,14 @@
-#include "plugin/sessions.h"
+#include "plugin/request/sessions.h"
 
 #include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "plugin/filters.h"
-#include "plugin/host_data.h"
-#include "plugin/immortal.h"
-#include "plugin/status.h"
+#include "plugin/request/filters.h"
+#include "plugin/host/host_data.h"
+#include "plugin/common/immortal.h"
+#include "plugin/common/status.h"
 #include "support/trace.h"
 
 namespace hx {

@@ -1,8 +1,8 @@
-#include "plugin/filters.h"
+#include "plugin/request/filters.h"
 
 #include <strings.h>
 
-#include "plugin/host_data.h"
+#include "plugin/host/host_data.h"
 
 namespace hx {
 namespace {

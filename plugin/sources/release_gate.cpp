@@ -1,4 +1,4 @@
-#include "plugin/release_gate.h"
+#include "plugin/sources/release_gate.h"
 
 namespace hx {
 

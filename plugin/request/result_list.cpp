@@ -1,10 +1,10 @@
-#include "plugin/result_list.h"
+#include "plugin/request/result_list.h"
 
 #include <algorithm>
 
-#include "plugin/host_data.h"
-#include "plugin/immortal.h"
-#include "plugin/status.h"
+#include "plugin/host/host_data.h"
+#include "plugin/common/immortal.h"
+#include "plugin/common/status.h"
 
 namespace hx {
 namespace {

@@ -12,7 +12,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "plugin/bindings.h"
+#include "plugin/sources/bindings.h"
 
 namespace hx {
 

@@ -1,11 +1,11 @@
-#include "plugin/library_binding.h"
+#include "plugin/sources/library_binding.h"
 
 #include <dlfcn.h>
 #include <stdlib.h>
 
 #include <vector>
 
-#include "plugin/status.h"
+#include "plugin/common/status.h"
 #include "support/dynload.h"
 #include "support/trace.h"
 

@@ -1,11 +1,11 @@
-#include "plugin/listing.h"
+#include "plugin/request/listing.h"
 
 #include <strings.h>
 
 #include <algorithm>
 #include <cstddef>
 
-#include "plugin/names.h"
+#include "plugin/lists/names.h"
 
 namespace hx {
 namespace {

@@ -12,8 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugin/host_api.h"
-#include "plugin/listing.h"
+#include "plugin/host/host_api.h"
+#include "plugin/request/listing.h"
 
 namespace hx {
 

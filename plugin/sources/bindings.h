@@ -27,10 +27,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "plugin/host_api.h"
-#include "plugin/modinst_api.h"
-#include "plugin/release_gate.h"
-#include "plugin/thread_annotations.h"
+#include "plugin/host/host_api.h"
+#include "plugin/sources/modinst_api.h"
+#include "plugin/sources/release_gate.h"
+#include "plugin/common/thread_annotations.h"
 
 namespace hx {
 

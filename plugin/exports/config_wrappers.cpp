@@ -4,8 +4,8 @@
 // modular instruments from the discovery library.
 #include <cstdint>
 
-#include "plugin/bindings.h"
-#include "plugin/guarded.h"
+#include "plugin/sources/bindings.h"
+#include "plugin/common/guarded.h"
 #include "velmora/velmora_hx.h"
 
 namespace hx {

@@ -4,10 +4,10 @@
 
 #include <cstdint>
 
-#include "plugin/entries.h"
-#include "plugin/filters.h"
-#include "plugin/host_api.h"
-#include "plugin/snapshot.h"
+#include "plugin/lists/entries.h"
+#include "plugin/request/filters.h"
+#include "plugin/host/host_api.h"
+#include "plugin/lists/snapshot.h"
 
 namespace hx {
 

@@ -1,11 +1,11 @@
-#include "plugin/master_lists.h"
+#include "plugin/lists/master_lists.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
 
-#include "plugin/immortal.h"
+#include "plugin/common/immortal.h"
 
 namespace hx {
 namespace {
