@@ -166,7 +166,10 @@ FileSystem MakeSeam() {
   seam.rename = [](int folder, const char *from, const char *to) {
     return Failing("rename") ? Failed<int>() : Real().rename(folder, from, to);
   };
-  seam.lock = [](int fd) { return Failing("lock") ? Failed<int>() : Real().lock(fd); };
+  seam.lock = [](int fd) {
+    Before("lock", PathOf(fd));
+    return Failing("lock") ? Failed<int>() : Real().lock(fd);
+  };
   seam.changeMode = [](int fd, mode_t mode) {
     return Failing("changeMode") ? Failed<int>() : Real().changeMode(fd, mode);
   };
@@ -1085,6 +1088,46 @@ const std::vector<FileSystemCase> &Cases() {
          EXPECT_EQ(Entries(), Names({".store.ini.lock", "store.ini"}));
          EXPECT_TRUE(BodyTraced("belongs to a user who may not write the store"))
              << testing::PrintToString(g_bodyTrace);
+       }},
+      {"LockFileIsALink", "a symbolic link where the lock file goes: refused, never followed",
+       User::kSelf,
+       [] {
+         symlink("elsewhere.ini", ".store.ini.lock");
+         return PlainStore();
+       },
+       [] {}, kIviIniStoreLockUnusable,
+       [] {
+         EXPECT_EQ(ReadFileAt("store.ini"), kBench);
+         EXPECT_EQ(Entries(), Names({".store.ini.lock", "store.ini"}));
+         EXPECT_EQ(Target(".store.ini.lock"), "elsewhere.ini");
+       }},
+      {"LockFileIsAFifo", "a FIFO where the lock file goes: refused at once, never waited on",
+       User::kSelf,
+       [] {
+         mkfifo(".store.ini.lock", 0600);
+         return PlainStore();
+       },
+       [] {}, kIviIniStoreLockUnusable,
+       [] {
+         EXPECT_EQ(ReadFileAt("store.ini"), kBench);
+         EXPECT_TRUE(S_ISFIFO(StatOf(".store.ini.lock").st_mode));
+       }},
+      {"LockFileRenamedWhileLocked",
+       "the lock file renamed away while a saver locks it: the saver locks the one at the name",
+       User::kSelf, PlainStore,
+       [] {
+         static bool renamed = false;
+         renamed = false;
+         g_before = [](const std::string &call, const std::string &file) {
+           if (renamed || call != "lock" || !EndsWith(file, "/.store.ini.lock")) return;
+           renamed = true;
+           EXPECT_EQ(rename(".store.ini.lock", "old.lock"), 0);
+         };
+       },
+       kIviIniSuccess,
+       [] {
+         EXPECT_EQ(ReadFileAt("store.ini"), kAdded);
+         EXPECT_EQ(Entries(), Names({".store.ini.lock", "old.lock", "store.ini"}));
        }},
   };
   return cases;

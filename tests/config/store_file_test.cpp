@@ -1,15 +1,19 @@
 // The file store on its own: what it reads from a text, what it refuses and
-// why, and what it writes back after edits. Linked against the store library
+// why, and what it writes back after edits; the checksum and the recovery
+// header by which saves tell files apart. Linked against the store library
 // directly, so these run in both flavours of the build.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
 #include "config/channels.h"
+#include "config/store_file/content_sum.h"
+#include "config/store_file/recovery_file.h"
 #include "config/store_file/store_model.h"
 #include "velmora/velmora.h"
 
@@ -511,6 +515,68 @@ TEST(StoreIndex, FindsEveryNameThroughAddsAndRemovals) {
   // A removed name can be added again.
   EXPECT_EQ(store->Add(Kind::kSession, "s0", nullptr), kIviIniSuccess);
   EXPECT_EQ(store->Find(Kind::kSession, "S1", 2), kNoItem) << "names compare exactly";
+}
+
+}  // namespace
+
+// ---- What tells one file's bytes from another's --------------------------------
+
+namespace {
+
+using velmora::store::ContentSum;
+using velmora::store::RecoveryHeader;
+
+// The checksum a save keeps of what it wrote, and compares the file with
+// before the next: the same however the bytes come in pieces, and different
+// for any one bit changed, any length, trailing zeros included.
+TEST(ContentSum, DependsOnEveryBitAndTheLengthNotOnThePieces) {
+  std::string bytes(3000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + 7);
+  const uint64_t whole = ContentSum::Of(bytes.data(), bytes.size());
+  for (size_t cut = 0; cut <= bytes.size(); cut += 61) {
+    ContentSum pieces;
+    pieces.Add(bytes.data(), cut);
+    pieces.Add(bytes.data() + cut, 1);
+    pieces.Add(bytes.data() + cut + 1, bytes.size() - cut - 1);
+    EXPECT_EQ(pieces.Value(), whole) << "cut at " << cut;
+    EXPECT_EQ(pieces.length(), bytes.size());
+  }
+  std::set<uint64_t> seen = {whole};
+  for (size_t i = 0; i < bytes.size(); i += 7) {
+    for (int bit = 0; bit < 8; ++bit) {
+      bytes[i] = static_cast<char>(bytes[i] ^ (1 << bit));
+      EXPECT_TRUE(seen.insert(ContentSum::Of(bytes.data(), bytes.size())).second) << i << "/" << bit;
+      bytes[i] = static_cast<char>(bytes[i] ^ (1 << bit));
+    }
+  }
+  const std::string zeros(100, '\0');
+  for (size_t n = 0; n <= zeros.size(); ++n) {
+    EXPECT_TRUE(seen.insert(ContentSum::Of(zeros.data(), n)).second) << n << " zeros";
+  }
+}
+
+// The recovery file's header reads back as written, and is refused when any
+// byte of it is not what it was.
+TEST(RecoveryHeader, ReadsBackAsWrittenAndRefusesAnyOtherByte) {
+  const RecoveryHeader header = {2049, 1234567, 64u << 20, 0x0123456789ABCDEFull, 17,
+                                 0xFEDCBA9876543210ull};
+  char line[velmora::store::kRecoveryHeaderBytes + 1];
+  velmora::store::FormatRecoveryHeader(header, line);
+  EXPECT_EQ(strlen(line), velmora::store::kRecoveryHeaderBytes);
+  EXPECT_EQ(std::string(line, 19), "velmora-recovery/1 ");
+  RecoveryHeader read = {};
+  ASSERT_TRUE(velmora::store::ParseRecoveryHeader(line, sizeof line - 1, &read));
+  EXPECT_EQ(memcmp(&read, &header, sizeof header), 0);
+  EXPECT_FALSE(velmora::store::ParseRecoveryHeader(line, sizeof line - 2, &read)) << "cut short";
+  for (size_t i = 0; i < sizeof line - 1; ++i) {
+    for (const char other : {'0', '9', 'f', ' ', 'x'}) {
+      if (line[i] == other) continue;
+      std::string changed(line, sizeof line - 1);
+      changed[i] = other;
+      EXPECT_FALSE(velmora::store::ParseRecoveryHeader(changed.data(), changed.size(), &read))
+          << "byte " << i << " as " << other;
+    }
+  }
 }
 
 }  // namespace
