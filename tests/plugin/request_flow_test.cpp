@@ -288,13 +288,16 @@ TEST_F(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
 
 TEST_F(RefreshModes, WorkerFinishingDuringThePauseIsNotLeftOut) {
   Start();
-  // The run ends within the pause: the pause waits, on the request's own
-  // thread, until another thread's cached request shows the new list (which
-  // it does only once the worker is idle). The worker takes nothing the
-  // pausing request holds, so the request then answers with its list.
+  // The run ends within the pause: it waits at the stand-in's gate until the
+  // pause begins, and the pause then waits, on the request's own thread,
+  // until another thread's cached request shows the new list (which it does
+  // only once the worker is idle). The worker takes nothing the pausing
+  // request holds, so the request then answers with its list.
   devices_.Write({"Rack9Slot1 | DMM | acmeDmm"});
   const Rendered finished = {"Rack9Slot1", "#-1", "#3", "#2"};
+  qxmodinst_standin_hold_session_calls(1);
   duringNextPause = [&] {
+    qxmodinst_standin_hold_session_calls(0);
     std::thread([&] {
       WaitUntil([&] { return AskRendered(kModeCached) == finished; }, "the run to end");
     }).join();

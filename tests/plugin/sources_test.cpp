@@ -35,8 +35,11 @@ const std::string kMeter = "Meter7";
 const std::string kDevice = "Rack1Slot2";
 const std::string kResource = "TCPIP0::10.0.0.5::INSTR";
 
-// All three sources listed.
+// All three sources listed; the store and discovery alone, with one logical
+// name and with two.
 const Rendered kAll = {kScope, kDevice, "#-1", kResource, "#-1", "#3", "#2"};
+const Rendered kOneName = {kScope, kDevice, "#-1", "#3", "#2"};
+const Rendered kTwoNames = {kScope, kMeter, kDevice, "#-1", "#3", "#2"};
 
 config_standin_counters Config() {
   config_standin_counters counters{};
@@ -101,6 +104,17 @@ class Sources : public testing::Test {
   }
   Rendered Ask(uint32_t mode) { return RequestRendered(plugin_, properties_.get(), mode); }
   Rendered Settled() { return TakeList(RequestUntilSettled(plugin_, properties_.get())); }
+  // The store's library alone, bound and listed; then a second logical name
+  // added to the store.
+  void BindStoreAlone() {
+    NameLibraries(CONFIG_STANDIN_PATH, nullptr);
+    EXPECT_EQ(kOneName, BindAndSettle(plugin_, properties_.get()));
+  }
+  static void AddMeter() {
+    const std::string names =
+        kScope + " | IviScope | acmeScope\n" + kMeter + " | IviDmm | acmeDmm\n";
+    ASSERT_EQ(0, config_standin_set_names(names.c_str()));
+  }
 
   DevicesFile devices_{{kDevice + " | DMM | acmeDmm"}};
   DevicesFile resources_{{kResource}};
@@ -185,12 +199,8 @@ TEST_F(Sources, TheChangeTestNeverWaitsForNorReopensVisa) {
 // the busy store is shown as it was, and the next refreshing request, in
 // mode 0 too, makes the refresh it owes.
 TEST_F(Sources, ARequestNeverWaitsForAnotherRequestsReload) {
-  NameLibraries(CONFIG_STANDIN_PATH, nullptr);
-  const Rendered one = {kScope, kDevice, "#-1", "#3", "#2"};
-  EXPECT_EQ(one, BindAndSettle(plugin_, properties_.get()));
-  ASSERT_EQ(0,
-            config_standin_set_names(
-                (kScope + " | IviScope | acmeScope\n" + kMeter + " | IviDmm | acmeDmm\n").c_str()));
+  BindStoreAlone();
+  AddMeter();
   std::future<Rendered> full, other;
   Held reloads = HeldConfig(CONFIG_STANDIN_RELOAD_CONFIGURATION);
   full = Aside([&] { return Ask(kModeFull); });
@@ -204,13 +214,13 @@ TEST_F(Sources, ARequestNeverWaitsForAnotherRequestsReload) {
     ASSERT_TRUE(ReturnsMeanwhile(other)) << "a mode-" << mode << " request waited";
     const Rendered shown = other.get();
     if (mode != kModeFull) {
-      EXPECT_EQ(one, shown) << "mode " << mode;
+      EXPECT_EQ(kOneName, shown) << "mode " << mode;
     }
     EXPECT_TRUE(Has(shown, kScope) && !Has(shown, kMeter)) << "mode " << mode;
   }
   reloads.Open();
   full.get();
-  EXPECT_EQ((Rendered{kScope, kMeter, kDevice, "#-1", "#3", "#2"}), Settled());
+  EXPECT_EQ(kTwoNames, Settled());
   EXPECT_EQ(0, Config().overlaps);
 }
 
@@ -218,12 +228,8 @@ TEST_F(Sources, ARequestNeverWaitsForAnotherRequestsReload) {
 // store as it was, and the refresh it skipped is owed to the next one, which
 // makes it even in mode 0 and even though the change test never tells.
 TEST_F(Sources, ARefreshSkippedForABusyLibraryIsOwed) {
-  NameLibraries(CONFIG_STANDIN_PATH, nullptr);
-  const Rendered one = {kScope, kDevice, "#-1", "#3", "#2"};
-  EXPECT_EQ(one, BindAndSettle(plugin_, properties_.get()));
-  ASSERT_EQ(0,
-            config_standin_set_names(
-                (kScope + " | IviScope | acmeScope\n" + kMeter + " | IviDmm | acmeDmm\n").c_str()));
+  BindStoreAlone();
+  AddMeter();
   ASSERT_EQ(CONFIG_STANDIN_ARMED, config_standin_fail(CONFIG_STANDIN_CONFIGURATION_CHANGED, 1,
                                                       CONFIG_STANDIN_FAIL_ALWAYS, -1));
   std::future<int32_t> exported;
@@ -236,10 +242,10 @@ TEST_F(Sources, ARefreshSkippedForABusyLibraryIsOwed) {
     ASSERT_TRUE(WaitUntil(
         [] { return config_standin_calls_waiting(CONFIG_STANDIN_GET_DRIVER_PREFIX) == 1; },
         "an export inside the library"));
-    EXPECT_EQ(one, Ask(kModeChanged));
+    EXPECT_EQ(kOneName, Ask(kModeChanged));
   }
   exported.get();
-  EXPECT_EQ((Rendered{kScope, kMeter, kDevice, "#-1", "#3", "#2"}), Ask(kModeChanged));
+  EXPECT_EQ(kTwoNames, Ask(kModeChanged));
   EXPECT_EQ(0, Config().overlaps);
 }
 
@@ -247,17 +253,13 @@ TEST_F(Sources, ARefreshSkippedForABusyLibraryIsOwed) {
 // look-up fails) keeps the previous list and owes the refresh: the store's
 // change test no longer tells, yet the next mode-0 request shows the edit.
 TEST_F(Sources, AFailedRebuildOwesTheRefresh) {
-  NameLibraries(CONFIG_STANDIN_PATH, nullptr);
-  const Rendered one = {kScope, kDevice, "#-1", "#3", "#2"};
-  EXPECT_EQ(one, BindAndSettle(plugin_, properties_.get()));
-  ASSERT_EQ(0,
-            config_standin_set_names(
-                (kScope + " | IviScope | acmeScope\n" + kMeter + " | IviDmm | acmeDmm\n").c_str()));
+  BindStoreAlone();
+  AddMeter();
   // The rebuild asks names 1 and 2; the second call fails.
   ASSERT_EQ(CONFIG_STANDIN_ARMED,
             config_standin_fail(CONFIG_STANDIN_GET_NTH_LOGICAL_NAME, 2, 1, -1320));
-  EXPECT_EQ(one, Ask(kModeChanged));
-  EXPECT_EQ((Rendered{kScope, kMeter, kDevice, "#-1", "#3", "#2"}), Ask(kModeChanged));
+  EXPECT_EQ(kOneName, Ask(kModeChanged));
+  EXPECT_EQ(kTwoNames, Ask(kModeChanged));
 }
 
 // A plug-in named as the configuration library (this one, or a copy of it
@@ -306,9 +308,7 @@ INSTANTIATE_TEST_SUITE_P(ThisOneOrACopy, PluginAsConfigurationLibrary, testing::
 // host's thread: the request returns while the store's open is held, and
 // the names show once it is over.
 TEST_F(Sources, AfterAReleaseModeZeroReopensTheStoreOffTheCallingThread) {
-  NameLibraries(CONFIG_STANDIN_PATH, nullptr);
-  const Rendered one = {kScope, kDevice, "#-1", "#3", "#2"};
-  EXPECT_EQ(one, BindAndSettle(plugin_, properties_.get()));
+  BindStoreAlone();
   EXPECT_EQ(0, plugin_.ReleasingAppRef(nullptr));
   EXPECT_EQ(0, Config().handles_open);
   std::future<Rendered> request;
@@ -321,7 +321,7 @@ TEST_F(Sources, AfterAReleaseModeZeroReopensTheStoreOffTheCallingThread) {
         WaitUntil([] { return config_standin_calls_waiting(CONFIG_STANDIN_OPEN_INI_FILE) == 1; },
                   "the source's worker opening the store"));
   }
-  EXPECT_EQ(one, Settled());
+  EXPECT_EQ(kOneName, Settled());
   EXPECT_EQ(1, Config().handles_open);
 }
 
