@@ -52,9 +52,10 @@ bool WriteAll(int fd, const char *data, size_t length, off_t offset = -1) {
 // out: after a save the store knows what the file holds by its checksum.
 class BufferedFile {
  public:
-  // Writes from `offset` on, or sequentially when it is negative.
-  BufferedFile(int fd, char *buffer, size_t capacity, off_t offset = -1)
-      : fd_(fd), buffer_(buffer), capacity_(capacity), offset_(offset) {}
+  // Writes from `offset` on, or sequentially when it is negative; takes no
+  // more than `limit` bytes.
+  BufferedFile(int fd, char *buffer, size_t capacity, uint64_t limit, off_t offset = -1)
+      : fd_(fd), buffer_(buffer), capacity_(capacity), limit_(limit), offset_(offset) {}
 
   static bool Put(void *self, const char *data, size_t length) {
     return static_cast<BufferedFile *>(self)->Append(data, length);
@@ -67,9 +68,15 @@ class BufferedFile {
   }
   uint64_t written() const { return sum_.length(); }
   uint64_t sum() const { return sum_.Value(); }
+  bool overLimit() const { return overLimit_; }
 
  private:
   bool Append(const char *data, size_t length) {
+    if (sum_.length() + used_ + length > limit_) {
+      overLimit_ = true;
+      errno = 0;
+      return false;
+    }
     if (length > capacity_ - used_ && !Flush()) return false;
     if (length >= capacity_) return Out(data, length);
     memcpy(buffer_ + used_, data, length);
@@ -86,8 +93,10 @@ class BufferedFile {
   int fd_;
   char *buffer_;
   size_t capacity_;
+  uint64_t limit_;
   off_t offset_;
   size_t used_ = 0;
+  bool overLimit_ = false;
   ContentSum sum_;
 };
 
@@ -125,6 +134,11 @@ class ContentCheck {
 bool SumPiece(void *context, const char *data, size_t length) {
   static_cast<ContentSum *>(context)->Add(data, length);
   return true;
+}
+
+int32_t TooLarge(FileFailure *failure, const char *path) {
+  return Fail(failure, kIviIniStoreTooLargeToSave, FileStep::kWrite, path, 0,
+              "the file would be larger than 64 MiB, which no open could load");
 }
 
 const char *NotRegular(const struct stat &info) {
@@ -365,7 +379,8 @@ class Saver {
     }
     HeapBlock buffer(malloc(kWriteBufferBytes));
     if (buffer.get() == nullptr) return kIviIniOutOfMemory;
-    BufferedFile file(temporary_.get(), static_cast<char *>(buffer.get()), kWriteBufferBytes);
+    BufferedFile file(temporary_.get(), static_cast<char *>(buffer.get()), kWriteBufferBytes,
+                      content_.limit);
     status = WriteContent(&file, temporaryPath_);
     struct stat done;
     if (status == kIviIniSuccess && fs_.sync(temporary_.get()) != 0) {
@@ -529,12 +544,9 @@ class Saver {
 
   int32_t WriteContent(BufferedFile *file, const char *path) {
     if (!content_.source(content_.content, BufferedFile::Put, file) || !file->Flush()) {
+      if (file->overLimit()) return TooLarge(failure_, path_);
       return Fail(failure_, kIviIniStoreWriteFailed, FileStep::kWrite, path, errno,
                   errno == 0 ? "the file system took no bytes" : nullptr);
-    }
-    if (file->written() != content_.length) {
-      return Fail(failure_, kIviIniStoreWriteFailed, FileStep::kWrite, path, 0,
-                  "the content changed while it was written");
     }
     return kIviIniSuccess;
   }
@@ -594,14 +606,25 @@ class Saver {
     return kIviIniSuccess;
   }
 
-  // The recovery file's header tells new bytes from torn ones by their sum.
+  // The recovery file's header tells new bytes from torn ones by their sum,
+  // and the store grows to the longer length first.
   int32_t SumNewContent() {
-    ContentSum sum;
-    if (!content_.source(content_.content, SumPiece, &sum) || sum.length() != content_.length) {
-      return Fail(failure_, kIviIniStoreWriteFailed, FileStep::kWrite, path_, 0,
-                  "the content changed while it was written");
-    }
-    newSum_ = sum.Value();
+    struct Sink {
+      ContentSum sum;
+      uint64_t limit;
+    } sink = {ContentSum(), content_.limit};
+    const bool whole = content_.source(
+        content_.content,
+        [](void *context, const char *data, size_t length) {
+          auto *s = static_cast<Sink *>(context);
+          s->sum.Add(data, length);
+          return s->sum.length() <= s->limit;
+        },
+        &sink);
+    if (sink.sum.length() > content_.limit) return TooLarge(failure_, path_);
+    if (!whole) return Fail(failure_, kIviIniStoreWriteFailed, FileStep::kWrite, path_, 0);
+    newLength_ = sink.sum.length();
+    newSum_ = sink.sum.Value();
     return kIviIniSuccess;
   }
 
@@ -678,7 +701,7 @@ class Saver {
                                    static_cast<uint64_t>(oldInfo_.st_ino),
                                    static_cast<uint64_t>(oldInfo_.st_size),
                                    copy.check.sum(),
-                                   content_.length,
+                                   newLength_,
                                    newSum_};
     char line[kRecoveryHeaderBytes + 1];
     FormatRecoveryHeader(header, line);
@@ -691,8 +714,7 @@ class Saver {
 
   int32_t WriteInPlace(SavedFile *saved) {
     const off_t longer = static_cast<off_t>(
-        content_.length > static_cast<uint64_t>(oldInfo_.st_size) ? content_.length
-                                                                  : oldInfo_.st_size);
+        newLength_ > static_cast<uint64_t>(oldInfo_.st_size) ? newLength_ : oldInfo_.st_size);
     // Room for every new byte first, where the file system can promise it,
     // so that a full disk stops the save before it writes anything.
     if (longer > 0 && fs_.reserve(store_.get(), longer) != 0) {
@@ -705,14 +727,15 @@ class Saver {
     }
     HeapBlock buffer(malloc(kWriteBufferBytes));
     if (buffer.get() == nullptr) return kIviIniOutOfMemory;
-    BufferedFile file(store_.get(), static_cast<char *>(buffer.get()), kWriteBufferBytes, 0);
+    BufferedFile file(store_.get(), static_cast<char *>(buffer.get()), kWriteBufferBytes,
+                      content_.limit, 0);
     int32_t status = WriteContent(&file, path_);
-    if (status == kIviIniSuccess && file.sum() != newSum_) {
+    if (status == kIviIniSuccess && (file.written() != newLength_ || file.sum() != newSum_)) {
       status = Fail(failure_, kIviIniStoreWriteFailed, FileStep::kWrite, path_, 0,
                     "the content changed while it was written");
     }
     if (status != kIviIniSuccess) return status;
-    if (fs_.resize(store_.get(), static_cast<off_t>(content_.length)) != 0) {
+    if (fs_.resize(store_.get(), static_cast<off_t>(newLength_)) != 0) {
       return Fail(failure_, kIviIniStoreWriteFailed, FileStep::kWriteInPlace, path_, errno);
     }
     struct stat done;
@@ -773,6 +796,7 @@ class Saver {
   char temporaryName_[NAME_MAX + 1] = {};
   char temporaryPath_[PATH_MAX] = {};
   Descriptor store_;  // the file being saved over, for writing in place
+  uint64_t newLength_ = 0;
   uint64_t newSum_ = 0;
   Descriptor recovery_;
   bool recoveryExists_ = false;

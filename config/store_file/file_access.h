@@ -52,7 +52,9 @@ using ContentSource = bool (*)(const void *source, PieceWriter write, void *cont
 struct NewContent {
   ContentSource source;
   const void *content;
-  uint64_t length;  // of what `source` hands over
+  // The most bytes a file may have that a load would take: a save of more
+  // is refused with kIviIniStoreTooLargeToSave before it touches the file.
+  uint64_t limit;
 };
 
 // The file a save left: its identity and what it holds.
@@ -80,7 +82,8 @@ struct SavedFile {
 //     file's bytes with `known` and its identity with `loaded` again.
 // One trace line says which way the save went and why.
 // Answers 0 and what the file holds in `saved`; or one of the statuses
-// above, kIviIniStoreBusy (the lock stayed taken), kIviIniStoreLockUnusable,
+// above, kIviIniStoreTooLargeToSave, kIviIniStoreBusy (the lock stayed
+// taken), kIviIniStoreLockUnusable,
 // kIviIniStoreCannotCreateTemporary, kIviIniStoreWriteFailed,
 // kIviIniStoreReplaceFailed or kIviIniOutOfMemory, with `failure` saying what
 // failed: then the file at the path is untouched and no temporary or

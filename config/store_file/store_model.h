@@ -119,7 +119,7 @@ class Store {
   // bytes other than those loaded or last saved. Nothing at all happens
   // when the file already holds what the store would write; a file over the
   // size limit, which no load would take, is refused with
-  // kIviIniStoreTooLargeToSave before anything is written.
+  // kIviIniStoreTooLargeToSave before the file is touched.
   bool Render(PieceWriter write, void *context) const;
   int32_t Save(const char *path);
 

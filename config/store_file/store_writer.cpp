@@ -191,26 +191,12 @@ int32_t Store::Save(const char *path) {
   // not after edits that cancel out, nor again after a save.
   const bool differs = saved_ ? generation_ != savedGeneration_ : changes_ != 0;
   if (!differs) return kIviIniSuccess;
-  // Measured first: only the edited sections are visited, the rest passes
-  // as whole spans of the text.
-  uint64_t length = 0;
-  Render(
-      [](void *total, const char *, size_t size) {
-        *static_cast<uint64_t *>(total) += size;
-        return true;
-      },
-      &length);
-  if (length > kMaxFileBytes) {
-    return Fail(&failure_, kIviIniStoreTooLargeToSave, FileStep::kWrite, path, 0,
-                "the file would be larger than 64 MiB, which no open could load: nothing is "
-                "written");
-  }
   const KnownContent known = saved_ ? KnownContent{nullptr, savedLength_, savedSum_}
                                     : KnownContent{text_, textSize_, 0};
   const NewContent content = {[](const void *store, PieceWriter write, void *context) {
                                 return static_cast<const Store *>(store)->Render(write, context);
                               },
-                              this, length};
+                              this, kMaxFileBytes};
   SavedFile written;
   const int32_t status = SaveFile(path, identity_, known, content, &written, &failure_);
   if (status == kIviIniSuccess) {
