@@ -27,12 +27,14 @@ inline uint64_t Rotate(uint64_t value, int bits) {
   return (value << bits) | (value >> (64 - bits));
 }
 
+#if !defined(__SSE2__)
 // Little-endian reads whatever the alignment (memcpy compiles to one load).
 inline uint64_t Read64(const unsigned char *p) {
   uint64_t value;
   memcpy(&value, p, sizeof value);
   return value;
 }
+#endif
 
 inline uint64_t Avalanche(uint64_t x) {
   x ^= x >> 33;
