@@ -148,12 +148,18 @@ ParseResult ParseResourceName(std::string_view text, ResourceName *parsed) {
     name.expanded.append("::").append(form->fill);
   }
   name.expanded.append("::").append(name.resourceClass);
+  name.identity = name.expanded;
+  if (form->interfaceType == VI_INTF_GPIB && form->resourceClass == kDefaultClass && count == 2 &&
+      tokens[2].find_first_not_of('0') == std::string_view::npos) {
+    name.identity = std::string(form->word) + std::to_string(board) +
+                    "::" + std::string(tokens[1]) + "::" + name.resourceClass;
+  }
   *parsed = std::move(name);
   return ParseResult::kParsed;
 }
 
-bool SameResource(std::string_view a, std::string_view b) {
-  return EqualFolded(a, b);
+bool SameResource(const ResourceName &a, const ResourceName &b) {
+  return EqualFolded(a.identity, b.identity);
 }
 
 }  // namespace visa_standin

@@ -15,6 +15,11 @@ struct ResourceName {
   uint16_t board = 0;          // the number after the interface word, 0 when left out
   std::string resourceClass;   // "INSTR", "SOCKET", ... in capitals
   std::string expanded;        // e.g. "TCPIP0::10.0.0.5::inst0::INSTR"
+  // The expanded name as resources are told apart by: a GPIB instrument's
+  // secondary address 0 is left out, since PyVISA writes one into every
+  // GPIB instrument name it opens ("GPIB0::12::INSTR" becomes
+  // "GPIB0::12::0::INSTR") and means the same device.
+  std::string identity;
 };
 
 enum class ParseResult {
@@ -28,9 +33,9 @@ enum class ParseResult {
 // other fields are kept as written.
 ParseResult ParseResourceName(std::string_view text, ResourceName *parsed);
 
-// True when two expanded names are the same resource (ASCII letters in
-// either case, as VISA compares names).
-bool SameResource(std::string_view a, std::string_view b);
+// True when two names are the same resource: their identities compare
+// equal with ASCII letters in either case, as VISA compares names.
+bool SameResource(const ResourceName &a, const ResourceName &b);
 
 }  // namespace visa_standin
 

@@ -377,7 +377,7 @@ class Library : public Core {
                        [&](const std::string &listed) {
                          ResourceName name;
                          return ParseResourceName(listed, &name) == ParseResult::kParsed &&
-                                SameResource(name.expanded, wanted.expanded);
+                                SameResource(name, wanted);
                        });
   }
 };

@@ -181,6 +181,9 @@ VISA_STANDIN_API ViStatus viStatusDesc(ViObject object, ViStatus status, ViChar 
    numbers are decimal. The expanded name writes the interface and class in
    capitals with the board number, and a LAN instrument's default device
    name inst0: "tcpip::10.0.0.5" expands to "TCPIP0::10.0.0.5::inst0::INSTR".
+   A GPIB instrument's secondary address 0 names the same device as none
+   (PyVISA writes "GPIB0::12::0::INSTR" for "GPIB0::12::INSTR"); the
+   expanded name keeps what was written.
    A name without "::" that starts with no interface word would be an alias;
    the library knows none, so it is VI_ERROR_RSRC_NFOUND, where any other
    name that is not of these forms is VI_ERROR_INV_RSRC_NAME.

@@ -297,7 +297,8 @@ TEST_F(VisaInstruments, OpenListedResourcesOnlyAndCloseWithTheirResourceManager)
   ViSession scope = 0, gen = 0;
   // Listed as TCPIP0::10.0.0.5::INSTR: the same resource in another spelling.
   ASSERT_EQ(viOpen(rm_, "tcpip::10.0.0.5::inst0", VI_NO_LOCK, 0, &scope), VI_SUCCESS);
-  ASSERT_EQ(viOpen(rm_, "GPIB0::12::INSTR", VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG, 0, &gen),
+  // PyVISA's spelling of GPIB0::12::INSTR, with secondary address 0.
+  ASSERT_EQ(viOpen(rm_, "GPIB0::12::0::INSTR", VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG, 0, &gen),
             VI_SUCCESS);
   EXPECT_NE(scope, gen);
 
@@ -306,6 +307,7 @@ TEST_F(VisaInstruments, OpenListedResourcesOnlyAndCloseWithTheirResourceManager)
             VI_ERROR_RSRC_NFOUND);
   EXPECT_EQ(viOpen(rm_, "Bench3.Scope", VI_NO_LOCK, 0, &untouched), VI_ERROR_RSRC_NFOUND);
   EXPECT_EQ(viOpen(rm_, "GPIB0::x::INSTR", VI_NO_LOCK, 0, &untouched), VI_ERROR_INV_RSRC_NAME);
+  EXPECT_EQ(viOpen(rm_, "GPIB0::12::1::INSTR", VI_NO_LOCK, 0, &untouched), VI_ERROR_RSRC_NFOUND);
   EXPECT_EQ(viOpen(rm_, "GPIB0::12::INSTR", 3, 0, &untouched), VI_ERROR_INV_ACC_MODE);
   EXPECT_EQ(viOpen(rm_, "GPIB0::12::INSTR", VI_NO_LOCK, 0, nullptr), VI_ERROR_USER_BUF);
   EXPECT_EQ(viOpen(scope, "GPIB0::12::INSTR", VI_NO_LOCK, 0, &untouched), VI_ERROR_INV_OBJECT);
@@ -319,7 +321,7 @@ TEST_F(VisaInstruments, OpenListedResourcesOnlyAndCloseWithTheirResourceManager)
   EXPECT_EQ(viOpen(rm_, "GPIB0::12::INSTR", VI_NO_LOCK, 0, &untouched), VI_ERROR_RSRC_NFOUND);
 
   visa_standin_counters counters = Counters();
-  EXPECT_EQ(counters.open_calls, 9);
+  EXPECT_EQ(counters.open_calls, 10);
   EXPECT_EQ(counters.instruments_opened, 2);
   EXPECT_EQ(counters.instruments_open, 2);
   EXPECT_EQ(counters.resource_managers_open, 1);
