@@ -61,6 +61,14 @@ from ._store import (
 )
 from ._version import __version__
 
+# The classes are velmora's whatever module defines them: help(), repr() and
+# tracebacks name them as users write them.
+for _public in (Store, Resolved, Error, NotFound, ChangedOnDisk, StoreRefused, Busy, Collection,
+                LogicalNames, Sessions, Drivers, Devices, Item, LogicalName, Session, Driver,
+                Device):
+    _public.__module__ = __name__
+del _public
+
 __all__ = [
     "Store",
     "edit",

@@ -21,7 +21,9 @@ class Error(Exception):
             does not have).
         text: the table's meaning of the status.
         detail: the whole message: what failed and why, in words.
-        path: the store file the failure is about, or ``None``.
+        path: the file (or folder) the failure is about: the store's file,
+            or for a failed file operation the one it failed on; ``None``
+            when the failure is not about a file.
         step: for a failed file operation, its name (``"rename"``,
             ``"write"``, ...), else ``""``.
         error_number: that operation's ``errno``, else 0.

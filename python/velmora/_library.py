@@ -130,15 +130,15 @@ def check(status, context=None):
     return status
 
 
-def problem_error(status, problem, context):
-    """The exception for a failed open, reload or save, from its problem
-    record: the line of a refused file, the step, path and errno of a failed
-    file operation, and the library's sentence."""
+def problem_error(status, problem, path):
+    """The exception for a failed open, reload or save of the store file at
+    path, from its problem record: the line of a refused file, the step,
+    path and errno of a failed file operation, and the library's sentence."""
     return make_error(
         status,
-        context=context if not problem.line else "%s:%d" % (context, problem.line),
+        context=path if not problem.line else "%s:%d" % (path, problem.line),
         message=decode(problem.message) or None,
-        path=decode(problem.path) or None,
+        path=decode(problem.path) or path,
         step=decode(problem.step),
         error_number=problem.error_number,
         line=problem.line,

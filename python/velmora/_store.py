@@ -407,7 +407,7 @@ class Item:
                     self._store._live(), self._number(), self._encoded(), key.encode("ascii"),
                     encoded,
                 ),
-                "%s: %s = %s" % (self._context(), key, value),
+                "%s: %s = %r" % (self._context(), key, value),
             )
 
     def _unset(self, key):
