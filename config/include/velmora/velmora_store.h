@@ -84,12 +84,21 @@ typedef struct velmora_store velmora_store;
  *   Device       Description Resource
  * Session, Driver and Device name other items: a logical name refers to a
  * session, a session to a driver and a device. */
-typedef enum velmora_store_kind {
+/* In C++ every int32_t is a value of the type, so that a value from a C
+ * caller outside the four is refused (kIviIniStoreNoSuchKind), never
+ * undefined. */
+/* clang-format off */
+typedef enum velmora_store_kind
+#ifdef __cplusplus
+    : int32_t
+#endif
+{
   VELMORA_STORE_LOGICAL_NAME = 0,
   VELMORA_STORE_SESSION = 1,
   VELMORA_STORE_DRIVER = 2,
   VELMORA_STORE_DEVICE = 3
 } velmora_store_kind;
+/* clang-format on */
 
 enum { VELMORA_STORE_KIND_COUNT = 4 };
 
