@@ -244,6 +244,12 @@ TEST_F(StoreApi, EditsOfEveryKindAreSavedWithOnlyTheirBytesChanged) {
             kIviIniSuccess);
   EXPECT_EQ(velmora_store_unset(s, VELMORA_STORE_SESSION, "Bench3.ScopeSession", "Simulate"),
             kIviIniSuccess);
+  // Simulate is a truth value: a word meaning what the session reads keeps the
+  // file's word; another is written true or false.
+  EXPECT_EQ(velmora_store_set(s, VELMORA_STORE_SESSION, "Meter7Session", "Simulate", "no"),
+            kIviIniSuccess);
+  EXPECT_EQ(velmora_store_set(s, VELMORA_STORE_SESSION, "Meter7Session", "Simulate", "1"),
+            kIviIniSuccess);
   EXPECT_EQ(velmora_store_unset(s, VELMORA_STORE_SESSION, "Bench3.ScopeSession", "DriverSetup"),
             kIviIniSuccess);  // none to take out
   EXPECT_EQ(Channels("Meter7Session"), std::vector<std::string>{"DMM"});
@@ -266,6 +272,7 @@ TEST_F(StoreApi, EditsOfEveryKindAreSavedWithOnlyTheirBytesChanged) {
             "Driver = orionDmm\n"
             "Device = Rack1Slot2\n"
             "Description =\n"
+            "Simulate = true\n"
             "Channels = DMM\n"
             "[LogicalName Bench3.Scope]\n"
             "Session = \"Bench3.ScopeSession\"\n"
@@ -429,6 +436,10 @@ TEST_F(StoreApi, TheVocabularyReadsBothSpellingsOfAKindAndNamesKeysAndStatuses) 
                "the item has no line for that key");
   EXPECT_STREQ(velmora_store_status_name(kIviIniSuccess), "kIviIniSuccess");
   EXPECT_EQ(velmora_store_status_name(-9999), nullptr);
+  EXPECT_EQ(velmora_store_is_instrument_class("IviDmm"), 1);
+  EXPECT_EQ(velmora_store_is_instrument_class("IviDriver"), 0);
+  EXPECT_EQ(velmora_store_is_instrument_class("Ividmm"), 0);
+  EXPECT_EQ(velmora_store_is_instrument_class(nullptr), 0);
   EXPECT_EQ(velmora_store_status_text(1), nullptr);
 }
 
