@@ -81,4 +81,8 @@ int32_t velmora_store_class(velmora_store *store, const char *driver, uint32_t i
   return velmora::store_api::Class(store, driver, index, buffer, size);
 }
 
+int velmora_store_is_instrument_class(const char *entry) {
+  return entry != nullptr && velmora::store::IsInstrumentClassName(entry, strlen(entry)) ? 1 : 0;
+}
+
 }  // extern "C"

@@ -42,6 +42,11 @@ int32_t Set(velmora_store *s, velmora_store_kind kind, const char *name, const c
   const int32_t status = FindKey(s, kind, name, key, &item, &field);
   if (status != kIviIniSuccess) return status;
   if (value == nullptr) return kIviIniStoreBadValue;
+  if (field == Field::kSimulate) {
+    bool simulate;
+    if (!store::ParseBoolean(value, strlen(value), &simulate)) return kIviIniStoreBadValue;
+    return s->store->SetBoolean(item, field, simulate);
+  }
   Kind target;
   // A reference names an item of its kind, or none at all.
   if (store::TargetOf(field, &target) && value[0] != '\0') {

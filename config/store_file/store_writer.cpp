@@ -94,7 +94,10 @@ class Store::Writer {
         continue;
       }
       const TextView value = s_.View(current.value);
-      if (!Put(s_.text_ + position, rawStart - position)) return false;
+      // An emptied value leaves no blanks behind its '='.
+      uint32_t before = rawStart;
+      while (value.length == 0 && before > position && IsBlank(s_.text_[before - 1])) --before;
+      if (!Put(s_.text_ + position, before - position)) return false;
       // "Key =" with nothing after it gets a blank before its new value;
       // "Key=old" keeps its style.
       const uint32_t end = s_.ValueEnd(rawStart);

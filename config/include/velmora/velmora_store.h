@@ -84,12 +84,21 @@ typedef struct velmora_store velmora_store;
  *   Device       Description Resource
  * Session, Driver and Device name other items: a logical name refers to a
  * session, a session to a driver and a device. */
-typedef enum velmora_store_kind {
+/* In C++ every int32_t is a value of the type, so that a value from a C
+ * caller outside the four is refused (kIviIniStoreNoSuchKind), never
+ * undefined. */
+/* clang-format off */
+typedef enum velmora_store_kind
+#ifdef __cplusplus
+    : int32_t
+#endif
+{
   VELMORA_STORE_LOGICAL_NAME = 0,
   VELMORA_STORE_SESSION = 1,
   VELMORA_STORE_DRIVER = 2,
   VELMORA_STORE_DEVICE = 3
 } velmora_store_kind;
+/* clang-format on */
 
 enum { VELMORA_STORE_KIND_COUNT = 4 };
 
@@ -266,7 +275,10 @@ VELMORA_STORE_API int32_t velmora_store_get(const velmora_store *store, velmora_
  * than true/false, 1/0, yes/no (letter case ignored), a Channels value that
  * does not parse, or a line that would be over 64 KiB. A reference (Session,
  * Driver, Device) must name an item of its kind, or be empty (refers to
- * none): kIviIniStoreNoSuchItem otherwise, as for a missing item. */
+ * none): kIviIniStoreNoSuchItem otherwise, as for a missing item. Simulate
+ * is a truth value: one that means what the session reads already (a session
+ * without the line reads false) changes nothing, so the file keeps its word;
+ * another is written "true" or "false". */
 VELMORA_STORE_API int32_t velmora_store_set(velmora_store *store, velmora_store_kind kind,
                                             const char *name, const char *key, const char *value);
 
@@ -302,6 +314,11 @@ VELMORA_STORE_API int32_t velmora_store_class_count(velmora_store *store, const 
                                                     uint32_t *count);
 VELMORA_STORE_API int32_t velmora_store_class(velmora_store *store, const char *driver,
                                               uint32_t index, char *buffer, int32_t size);
+
+/* 1 when a class entry names an instrument class, as libvelmora counts them
+ * (IviIni_GetDriverClassCount): "Ivi" and a capital letter (IviScope,
+ * IviDmm), except IviDriver, which every driver is; else 0, also for null. */
+VELMORA_STORE_API int velmora_store_is_instrument_class(const char *entry);
 
 #ifdef __cplusplus
 } /* extern "C" */
