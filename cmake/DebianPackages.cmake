@@ -6,6 +6,7 @@
 #   dev      libvelmora-dev    headers, libvelmora.so, pkg-config files, the
 #                              CMake package, libvelmora(3)
 #   tools    velmora-tools     velmora-store and velmora-store(1)
+#   python   python3-velmora   the Python package velmora (DebianPackagesPython.cmake)
 #
 # with the debug information of every binary in a -dbgsym package beside it.
 # Only the file flavour configured for the prefix /usr is packaged: the
@@ -85,6 +86,8 @@ keeps IVI configurations, through the library itself: a file it accepts is
 one every program using libvelmora accepts, and its messages name the
 library's statuses. Suited to scripts: exit statuses tell done, refused
 and wrong usage apart.")
+
+include(DebianPackagesPython)
 
 # libvelmora1 owns the folder of the default store; the store itself is the
 # administrator's, so the package never ships or removes one.

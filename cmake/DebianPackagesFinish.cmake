@@ -7,7 +7,8 @@
 #    a link to the documentation of the package it belongs to (on which it
 #    depends exactly);
 #  - a shared library package runs ldconfig from postinst and postrm; dpkg
-#    does that once for all packages through the ldconfig trigger instead.
+#    does that once for all packages through the ldconfig trigger instead
+#    (a package's own scripts, which never call ldconfig, are kept).
 # Each package is unpacked, mended and packed again with root ownership.
 
 # Writes <tree>/DEBIAN/md5sums for every regular file under <tree>.
@@ -49,6 +50,10 @@ function(velmora_finish_package package_file)
     set(path "${tree}/DEBIAN/${script}")
     if(EXISTS "${path}")
       file(READ "${path}" text)
+      # A package's own script (python3-velmora's) stays as it is.
+      if(NOT text MATCHES "ldconfig")
+        continue()
+      endif()
       # CPack's script holds nothing but the ldconfig call.
       string(REGEX REPLACE "#![^\n]*\n|set -e\n|if \\[ \"\\$1\" = \"[a-z]+\" \\]; then\n|\tldconfig\n|fi\n|\n" ""
         rest "${text}")

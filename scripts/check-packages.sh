@@ -10,7 +10,8 @@
 #             its reason) and mandoc -T lint on the manual pages
 #   consume   unpacks the packages into a scratch root and builds and runs the
 #             install test's consumer against it, through find_package and
-#             through pkg-config, and velmora-store on the example store
+#             through pkg-config, velmora-store on the example store, and the
+#             Python package with Debian's /usr/bin/python3
 #   all       the three in turn (the default)
 # The source directory (default: this checkout) is the build path that must
 # not appear in any packaged file.
@@ -31,7 +32,7 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-main_packages=(libvelmora1 libvelmora-hx1 libvelmora-dev velmora-tools)
+main_packages=(libvelmora1 libvelmora-hx1 libvelmora-dev velmora-tools python3-velmora)
 # The packages with binaries, which each have a -dbgsym package.
 binary_packages=(libvelmora1 libvelmora-hx1 velmora-tools)
 
@@ -51,6 +52,11 @@ expected_files() {
         "/usr/lib/@M@/cmake/velmora/velmoraTargets.cmake" \
         "/usr/lib/@M@/cmake/velmora/velmoraTargets-relwithdebinfo.cmake" ;;
     velmora-tools) echo "/usr/bin/velmora-store /usr/share/man/man1/velmora-store.1.gz" ;;
+    python3-velmora)
+      local m
+      for m in __init__ _errors _library _statuses _store _version visa; do
+        echo "/usr/lib/python3/dist-packages/velmora/$m.py"
+      done ;;
   esac
   echo "$doc"
 }
@@ -133,6 +139,17 @@ $(grep '^[<>]' "$work/diff")"
   deb=$(package_file libvelmora-dev) &&
     [ "$(dpkg-deb -f "$deb" Depends)" = "libvelmora1 (= $version), libvelmora-hx1 (= $version)" ] ||
     fail "libvelmora-dev does not depend on exactly this version of both libraries"
+
+  # python3-velmora: sources only, for every architecture, depending on the
+  # library it loads through ctypes (which dpkg-shlibdeps cannot see).
+  deb=$(package_file python3-velmora) || return 0
+  grep -qE '__pycache__|\.pyc$' <(listing "$deb") && fail "python3-velmora ships byte-compiled files"
+  [ "$(dpkg-deb -f "$deb" Architecture)" = all ] || fail "python3-velmora is not Architecture: all"
+  [ "$(dpkg-deb -f "$deb" Depends)" = "python3, libvelmora-store1 (= $version)" ] ||
+    fail "python3-velmora does not depend on python3 and exactly this version of libvelmora-store1"
+  [ "$(dpkg-deb -f "$deb" Suggests)" = python3-pyvisa ] || fail "python3-velmora does not suggest python3-pyvisa"
+  grep -qx "__version__ = \"$version\"" "$root/python3-velmora/usr/lib/python3/dist-packages/velmora/_version.py" ||
+    fail "python3-velmora's version is not the package's"
 }
 
 check_lint() {
@@ -160,6 +177,14 @@ check_consume() {
     fail "the packaged velmora-store does not accept the example store"
   "$here/tests/install/consume.sh" "$root/usr" "$libdir" "$here/tests/install/consumer" \
     "${CC:-cc}" "$work" || fail "the consumer does not build or run against the packages"
+  # The Python package as Debian's python3 imports it, loading the packaged
+  # library by its soname; -B writes no byte code into the scratch root.
+  local resource
+  resource=$(cd "$here" && env -u VELMORA_STORE_LIBRARY -u VELMORA_STORE PYTHONPATH="$root/usr/lib/python3/dist-packages" \
+    LD_LIBRARY_PATH="$libdir" /usr/bin/python3 -B -c \
+    "import velmora; print(velmora.Store('examples/store.ini').resolve('Bench3.Scope').resource)") &&
+    [ "$resource" = "TCPIP0::10.0.0.5::INSTR" ] ||
+    fail "the packaged Python package does not resolve Bench3.Scope of the example store"
 }
 
 case $step in

@@ -24,6 +24,11 @@ other_store_path() {
 }
 store_in_etc() { touch "$1/etc/velmora/store.ini"; }
 no_debug_package() { rm -rf "$1"; }
+byte_code_shipped() {
+  mkdir "$1/usr/lib/python3/dist-packages/velmora/__pycache__"
+  touch "$1/usr/lib/python3/dist-packages/velmora/__pycache__/_store.cpython-311.pyc"
+}
+python_for_one_architecture() { sed -i 's/^Architecture: all$/Architecture: amd64/' "$1/DEBIAN/control"; }
 
 # case | package | fault | what the check must say
 cases='
@@ -33,7 +38,9 @@ a stand-in shipped     | libvelmora-hx1        | add_standin        | ships stan
 binary not stripped    | libvelmora1           | unstripped_library | is not stripped
 another store path     | libvelmora1           | other_store_path   | does not name /etc/velmora/store.ini
 a store in /etc        | libvelmora1           | store_in_etc       | does not own an empty /etc/velmora
-debug package missing  | libvelmora1-dbgsym    | no_debug_package   | has no debug file in libvelmora1-dbgsym'
+debug package missing  | libvelmora1-dbgsym    | no_debug_package   | has no debug file in libvelmora1-dbgsym
+byte code shipped      | python3-velmora       | byte_code_shipped  | ships byte-compiled files
+python for one arch    | python3-velmora       | python_for_one_architecture | is not Architecture: all'
 
 failed=0
 if ! "$check" contents "$packages" "$here" >"$work/out" 2>&1; then
