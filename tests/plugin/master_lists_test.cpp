@@ -13,8 +13,8 @@
 
 #include "hxhost_standin.h"
 #include "list_entries.h"
-#include "plugin/bindings.h"
-#include "plugin/master_lists.h"
+#include "plugin/sources/bindings.h"
+#include "plugin/lists/master_lists.h"
 #include "plugin_harness.h"
 #include "qxmodinst_standin.h"
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/release_gate.h"
+#include "plugin/sources/release_gate.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "hxhost_standin.h"
-#include "plugin/bindings.h"
+#include "plugin/sources/bindings.h"
 #include "plugin_harness.h"
 #include "velmora/velmora_hx.h"
 
