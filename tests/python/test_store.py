@@ -31,19 +31,11 @@ def test_reads_every_kind_of_the_example_store_in_file_order(store_path):
         assert store.logical_names.names() == ["Bench3.Scope", "Bench3.Gen", "Meter7", "Spare"]
         assert list(store.sessions) == ["Bench3.ScopeSession", "Bench3.GenSession", "Meter7Session"]
         assert list(store.drivers) == ["acmeScope", "zetaFgen"]
-        assert [len(store.devices), "Meter7" in store.devices, "meter7" in store.devices] == [
-            3,
-            True,
-            False,
-        ]
+        devices = store.devices
+        assert [len(devices), "Meter7" in devices, "meter7" in devices] == [3, True, False]
         gen = store.sessions["Bench3.GenSession"]
-        assert [gen.driver, gen.device, gen.description, gen.driver_setup, gen.simulate] == [
-            "zetaFgen",
-            "Bench3.Gen",
-            "",
-            "",
-            False,
-        ]
+        assert [gen.driver, gen.device, gen.description, gen.driver_setup, gen.simulate] == (
+            ["zetaFgen", "Bench3.Gen", "", "", False])
         assert gen.channels == ["OUT1", "OUT2", "SYNC"]
         assert store.sessions["Meter7Session"].simulate is True
         assert store.drivers["zetaFgen"].classes == ["IviDriver", "IviFgen"]
@@ -59,10 +51,7 @@ def test_resolve_follows_the_whole_chain(store_path):
         assert store.resolve("Bench3.Scope") == SCOPE
         gen = store.resolve("Bench3.Gen")
         assert (gen.resource, gen.module, gen.channels) == (
-            "GPIB0::12::INSTR",
-            "libzetaFgen.so",
-            ["OUT1", "OUT2", "SYNC"],
-        )
+            "GPIB0::12::INSTR", "libzetaFgen.so", ["OUT1", "OUT2", "SYNC"])
 
 
 @pytest.mark.parametrize(
