@@ -36,20 +36,32 @@ function(velmora_version_script target script)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${script}")
 endfunction()
 
-# Exports exactly the functions named in a list file (one name per line, '#'
-# starts a comment) from a shared library: the version script is generated
-# from the list, so the list is the one place that names what leaves it.
-function(velmora_export_list target symbols_file)
-  set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}.map")
+# velmora_read_export_list(<list file> <variable>): the function names of an
+# export list (one name per line, '#' starts a comment), as a CMake list; the
+# build configures again when the file changes.
+function(velmora_read_export_list symbols_file variable)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${symbols_file}")
   file(STRINGS "${symbols_file}" lines)
-  set(globals "")
+  set(names "")
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "#.*" "" line "${line}")
     string(STRIP "${line}" line)
     if(line)
-      string(APPEND globals "    ${line};\n")
+      list(APPEND names "${line}")
     endif()
+  endforeach()
+  set(${variable} "${names}" PARENT_SCOPE)
+endfunction()
+
+# Exports exactly the functions named in a list file from a shared library:
+# the version script is generated from the list, so the list is the one place
+# that names what leaves it.
+function(velmora_export_list target symbols_file)
+  set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}.map")
+  velmora_read_export_list("${symbols_file}" names)
+  set(globals "")
+  foreach(name IN LISTS names)
+    string(APPEND globals "    ${name};\n")
   endforeach()
   file(CONFIGURE OUTPUT "${script}"
     CONTENT "{\n  global:\n${globals}  local:\n    *;\n};\n")

@@ -13,10 +13,12 @@
 namespace velmora_tool {
 
 // What a command made of a store: a status, and for a failure the sentence
-// that says why (empty: the status's meaning from the table).
+// that says why (empty: the status's meaning from the table), or nothing at
+// all when `quiet`.
 struct Outcome {
   int32_t status;
   std::string why;
+  bool quiet = false;
 };
 
 inline Outcome Done() {

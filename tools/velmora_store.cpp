@@ -522,7 +522,8 @@ int WithStore(const char *path, Use use) {
   }
   const Outcome outcome = use(s);
   velmora_store_close(s);
-  return outcome.status == kIviIniSuccess ? kExitDone : Report(path, outcome);
+  if (outcome.status == kIviIniSuccess) return kExitDone;
+  return outcome.quiet ? ExitFor(outcome.status) : Report(path, outcome);
 }
 
 // Opens FILE, makes one edit and saves it (EditAndSave, with --retry). A
@@ -551,18 +552,28 @@ bool ParseKind(const char *word, velmora_store_kind *kind, int *exitCode) {
   return false;
 }
 
-// KIND and KEY: the key as the file spells it, or the exit status of the
+// KIND NAME KEY of get, set and unset, the key as the file spells it.
+struct KeyTarget {
+  velmora_store_kind kind;
+  std::string name;
+  const char *key;
+};
+
+// Reads KIND NAME KEY, or answers false with the exit status of the
 // refusal. A key the kind lacks is a wrong command line, whatever the file.
-const char *ParseKey(const Arguments &a, velmora_store_kind *kind, int *exitCode) {
-  if (!ParseKind(a.rest[0], kind, exitCode)) return nullptr;
-  for (int32_t k = 0; k < velmora_store_key_count(*kind); ++k) {
-    if (strcasecmp(velmora_store_key_name(*kind, k), a.rest[2]) == 0) {
-      return velmora_store_key_name(*kind, k);
+bool ParseKeyTarget(const Arguments &a, KeyTarget *target, int *exitCode) {
+  if (!ParseKind(a.rest[0], &target->kind, exitCode)) return false;
+  target->name = a.rest[1];
+  for (int32_t k = 0; k < velmora_store_key_count(target->kind); ++k) {
+    if (strcasecmp(velmora_store_key_name(target->kind, k), a.rest[2]) == 0) {
+      target->key = velmora_store_key_name(target->kind, k);
+      return true;
     }
   }
-  *exitCode = Report(a.path, {kIviIniStoreNoSuchProperty, "a " + std::string(WordsOf(*kind).prose) +
-                                                              " has no key '" + a.rest[2] + "'"});
-  return nullptr;
+  *exitCode =
+      Report(a.path, {kIviIniStoreNoSuchProperty, "a " + std::string(WordsOf(target->kind).prose) +
+                                                      " has no key '" + a.rest[2] + "'"});
+  return false;
 }
 
 int Check(const Arguments &a) {
@@ -603,30 +614,19 @@ int List(const Arguments &a) {
 }
 
 int Get(const Arguments &a) {
-  velmora_store_kind kind;
+  KeyTarget t;
   int exitCode = kExitDone;
-  const char *key = ParseKey(a, &kind, &exitCode);
-  if (key == nullptr) return exitCode;
-  const std::string name = a.rest[1];
-  velmora_store *s = nullptr;
-  velmora_store_problem problem;
-  if (velmora_store_open(a.path, &s, &problem) != kIviIniSuccess) {
-    return ReportProblem(a.path, problem);
-  }
-  std::string value;
-  int32_t status = Value(s, kind, name, key, &value);
-  if (status == kIviIniSuccess && strcmp(key, "Simulate") == 0) {
-    value = Simulated(s, name) ? "true" : "false";
-  }
-  velmora_store_close(s);
-  if (status == kIviIniSuccess) {
-    PrintLine(value);
-    return kExitDone;
-  }
-  // A key the item lacks prints nothing at all, as `git config` has it: a
-  // script tells it from an empty value by the exit status alone.
-  if (status == kIviIniStoreNoSuchKey) return ExitFor(status);
-  return Report(a.path, About(kind, name, status));
+  if (!ParseKeyTarget(a, &t, &exitCode)) return exitCode;
+  return WithStore(a.path, [&](velmora_store *s) {
+    std::string value;
+    const int32_t status = Value(s, t.kind, t.name, t.key, &value);
+    // A key the item lacks prints nothing at all, as `git config` has it: a
+    // script tells it from an empty value by the exit status alone.
+    if (status == kIviIniStoreNoSuchKey) return Outcome{status, std::string(), true};
+    if (status != kIviIniSuccess) return About(t.kind, t.name, status);
+    PrintLine(strcmp(t.key, "Simulate") != 0 ? value : Simulated(s, t.name) ? "true" : "false");
+    return Done();
+  });
 }
 
 // An edit's refusal, in words: the item, the item it was to refer to, or
@@ -652,26 +652,22 @@ Outcome SetRefused(velmora_store *s, velmora_store_kind kind, const std::string 
 }
 
 int Set(const Arguments &a) {
-  velmora_store_kind kind;
+  KeyTarget t;
   int exitCode = kExitDone;
-  const char *key = ParseKey(a, &kind, &exitCode);
-  if (key == nullptr) return exitCode;
-  const std::string name = a.rest[1];
+  if (!ParseKeyTarget(a, &t, &exitCode)) return exitCode;
   const char *value = a.rest[3];
   return EditStore(a, [&](velmora_store *s) {
-    const int32_t status = velmora_store_set(s, kind, name.c_str(), key, value);
-    return status == kIviIniSuccess ? Done() : SetRefused(s, kind, name, key, status);
+    const int32_t status = velmora_store_set(s, t.kind, t.name.c_str(), t.key, value);
+    return status == kIviIniSuccess ? Done() : SetRefused(s, t.kind, t.name, t.key, status);
   });
 }
 
 int Unset(const Arguments &a) {
-  velmora_store_kind kind;
+  KeyTarget t;
   int exitCode = kExitDone;
-  const char *key = ParseKey(a, &kind, &exitCode);
-  if (key == nullptr) return exitCode;
-  const std::string name = a.rest[1];
+  if (!ParseKeyTarget(a, &t, &exitCode)) return exitCode;
   return EditStore(a, [&](velmora_store *s) {
-    return About(kind, name, velmora_store_unset(s, kind, name.c_str(), key));
+    return About(t.kind, t.name, velmora_store_unset(s, t.kind, t.name.c_str(), t.key));
   });
 }
 

@@ -232,26 +232,28 @@ TEST_F(StoreApi, EditsOfEveryKindAreSavedWithOnlyTheirBytesChanged) {
   OpenText();
   velmora_store *s = store_;
   EXPECT_EQ(velmora_store_add(s, VELMORA_STORE_DRIVER, "orionDmm"), kIviIniSuccess);
-  EXPECT_EQ(velmora_store_set(s, VELMORA_STORE_DRIVER, "orionDmm", "prefix", "orionDmm"),
-            kIviIniSuccess);
-  EXPECT_EQ(velmora_store_set(s, VELMORA_STORE_DRIVER, "acmeScope", "Classes", "IviDriver"),
-            kIviIniSuccess);
-  EXPECT_EQ(velmora_store_set(s, VELMORA_STORE_SESSION, "Meter7Session", "Channels", "DMM"),
-            kIviIniSuccess);
-  EXPECT_EQ(velmora_store_set(s, VELMORA_STORE_SESSION, "Meter7Session", "Description", ""),
-            kIviIniSuccess);
-  EXPECT_EQ(velmora_store_set(s, VELMORA_STORE_SESSION, "Bench3.ScopeSession", "Device", ""),
-            kIviIniSuccess);
-  EXPECT_EQ(velmora_store_unset(s, VELMORA_STORE_SESSION, "Bench3.ScopeSession", "Simulate"),
-            kIviIniSuccess);
-  // Simulate is a truth value: a word meaning what the session reads keeps the
-  // file's word; another is written true or false.
-  EXPECT_EQ(velmora_store_set(s, VELMORA_STORE_SESSION, "Meter7Session", "Simulate", "no"),
-            kIviIniSuccess);
-  EXPECT_EQ(velmora_store_set(s, VELMORA_STORE_SESSION, "Meter7Session", "Simulate", "1"),
-            kIviIniSuccess);
-  EXPECT_EQ(velmora_store_unset(s, VELMORA_STORE_SESSION, "Bench3.ScopeSession", "DriverSetup"),
-            kIviIniSuccess);  // none to take out
+  // A null value unsets; Simulate is a truth value: a word meaning what the
+  // session reads keeps the file's word, another is written true or false.
+  const struct {
+    velmora_store_kind kind;
+    const char *name, *key, *value;
+  } edits[] = {
+      {VELMORA_STORE_DRIVER, "orionDmm", "prefix", "orionDmm"},
+      {VELMORA_STORE_DRIVER, "acmeScope", "Classes", "IviDriver"},
+      {VELMORA_STORE_SESSION, "Meter7Session", "Channels", "DMM"},
+      {VELMORA_STORE_SESSION, "Meter7Session", "Description", ""},
+      {VELMORA_STORE_SESSION, "Bench3.ScopeSession", "Device", ""},
+      {VELMORA_STORE_SESSION, "Bench3.ScopeSession", "Simulate", nullptr},
+      {VELMORA_STORE_SESSION, "Meter7Session", "Simulate", "no"},
+      {VELMORA_STORE_SESSION, "Meter7Session", "Simulate", "1"},
+      {VELMORA_STORE_SESSION, "Bench3.ScopeSession", "DriverSetup", nullptr},  // none to take out
+  };
+  for (const auto &e : edits) {
+    SCOPED_TRACE(std::string(e.name) + " " + e.key);
+    EXPECT_EQ(e.value != nullptr ? velmora_store_set(s, e.kind, e.name, e.key, e.value)
+                                 : velmora_store_unset(s, e.kind, e.name, e.key),
+              kIviIniSuccess);
+  }
   EXPECT_EQ(Channels("Meter7Session"), std::vector<std::string>{"DMM"});
   EXPECT_EQ(Classes("acmeScope"), std::vector<std::string>{"IviDriver"});
   velmora_store_problem problem;
