@@ -36,6 +36,10 @@ def open_resource(rm, logical_name, store=None, **kwargs):
             before the resource is opened.
         kwargs: passed to ``rm.open_resource`` as they are.
 
+    A simulated session is opened all the same: VISA knows no simulation,
+    so a caller for whom it matters checks ``store.resolve(name).simulate``
+    first.
+
     Raises NotFound when the name, or a link of its chain, is missing, or
     when its device has no resource; StoreRefused when the store file cannot
     be read; and whatever ``rm.open_resource`` raises.
