@@ -1,11 +1,16 @@
 // The plug-in's IviIni_* exports. Twelve of them forward to the configuration
-// library and three to the VISA library when those are bound (never on this
-// platform, where they answer 0 and write nothing); four serve installed
-// modular instruments from the discovery library.
+// library and three to the VISA library when a user named one (otherwise
+// they answer 0 and write nothing); four serve installed modular instruments
+// from the discovery library.
+//
+// The exports are synchronous by nature: each waits for the gate of the
+// source it calls, and holds it only around that source's own calls.
 #include <cstdint>
 
-#include "plugin/sources/bindings.h"
 #include "plugin/common/guarded.h"
+#include "plugin/sources/configuration.h"
+#include "plugin/sources/discovery.h"
+#include "plugin/sources/visa.h"
 #include "velmora/velmora_hx.h"
 
 namespace hx {
@@ -16,36 +21,40 @@ namespace {
 constexpr int32_t kUnexpectedFailure = -1;
 
 // An outside library the forwarders reach: its gate, the step that binds
-// it and the test whether it is bound.
+// it, the test whether it is bound, and its slots.
+template <class Slots>
 struct Forwarding {
   ReleaseGate &gate;
   int32_t (*ensure)();
   bool (*bound)();
+  Slots &slots;
 };
 // The configuration library takes no locks of its own, so every call into
 // it holds configGate; the VISA adapter's find lists live under visaGate.
-const Forwarding kToConfig{configGate, EnsureConfigLibrary, IsConfigLibraryBound};
-const Forwarding kToVisa{visaGate, EnsureVisaLibrary, IsVisaLibraryBound};
+const Forwarding<ConfigSlots> kToConfig{configGate, EnsureConfigLibrary, IsConfigLibraryBound,
+                                        configSlots};
+const Forwarding<VisaSlots> kToVisa{visaGate, EnsureVisaLibrary, IsVisaLibraryBound, visaSlots};
 
 // The forwarding pattern: make sure the library is bound, then call its entry
 // of the same name with the caller's arguments unchanged and answer what it
 // answers. Unbound, the status of the binding step is the answer.
-template <class Fn, class... Args>
-int32_t Forward(const Forwarding &to, EntrySlot<Fn> EntrySlots::*slot, Args... args) {
+template <class Slots, class Fn, class... Args>
+int32_t Forward(const Forwarding<Slots> &to, EntrySlot<Fn> Slots::*slot,
+                Args... args) NO_THREAD_SAFETY_ANALYSIS {
   GateLock lock(to.gate);
   const int32_t status = to.ensure();
   if (status != 0 || !to.bound()) return status;
-  Fn fn = (slots.*slot).get();
+  Fn fn = (to.slots.*slot).get();
   return fn != nullptr ? fn(args...) : status;
 }
 
 template <class Fn, class... Args>
-int32_t ForwardToConfig(EntrySlot<Fn> EntrySlots::*slot, Args... args) {
+int32_t ForwardToConfig(EntrySlot<Fn> ConfigSlots::*slot, Args... args) {
   return Forward(kToConfig, slot, args...);
 }
 
 template <class Fn, class... Args>
-int32_t ForwardToVisa(EntrySlot<Fn> EntrySlots::*slot, Args... args) {
+int32_t ForwardToVisa(EntrySlot<Fn> VisaSlots::*slot, Args... args) {
   return Forward(kToVisa, slot, args...);
 }
 
@@ -57,7 +66,7 @@ int32_t ReadDeviceAttribute(uint32_t index, int32_t attribute, char *buffer, boo
   GateLock lock(sessionGate);
   const int32_t bound = BindModInstLibrary();
   if (bound != 0) return bound;
-  auto read = slots.qxModInst_GetInstalledDeviceAttributeViString.get();
+  auto read = discoverySlots.qxModInst_GetInstalledDeviceAttributeViString.get();
   if (read == nullptr) return kBindFailed;
   const int32_t session = GetModInstSession();
   const auto device = static_cast<int32_t>(index);
@@ -71,7 +80,8 @@ int32_t ReadDeviceAttribute(uint32_t index, int32_t attribute, char *buffer, boo
 }  // namespace
 }  // namespace hx
 
-using hx::slots;
+using hx::configSlots;
+using hx::discoverySlots;
 
 extern "C" {
 
@@ -81,7 +91,7 @@ int32_t IviIni_OpenIniFile(const char *path, void **handle) {
       hx::GateLock lock(hx::configGate);
       const int32_t status = hx::EnsureConfigLibrary();
       if (status != 0) return status;
-      if (auto open = slots.cfgOpenIniFile.get()) open(path, handle);
+      if (auto open = configSlots.cfgOpenIniFile.get()) open(path, handle);
     }
     hx::GateLock lock(hx::sessionGate);
     hx::BindModInstLibrary();
@@ -105,7 +115,7 @@ int32_t IviIni_CloseIniFile(void *handle, uint8_t save) {
     if (status != 0) return status;
     hx::GateLock lock(hx::configGate);
     if (!hx::IsConfigLibraryBound()) return status;
-    auto close = slots.cfgCloseIniFile.get();
+    auto close = configSlots.cfgCloseIniFile.get();
     return close != nullptr ? close(handle, static_cast<int8_t>(save)) : status;
   });
 }
@@ -114,7 +124,6 @@ int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
     uint8_t configChanged = 0;
     uint16_t devicesCurrent = 1;
-    uint16_t visaChanged = 0;
     {
       hx::GateLock lock(hx::configGate);
       const int32_t status = hx::EnsureConfigLibrary();
@@ -125,26 +134,22 @@ int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed) {
       hx::BindModInstLibrary();
     }
     {
-      hx::GateLock lock(hx::visaGate);
-      hx::EnsureVisaLibrary();
-    }
-    {
       hx::GateLock lock(hx::configGate);
-      if (auto fn = slots.cfgConfigurationChanged.get()) fn(handle, &configChanged);
+      if (auto fn = configSlots.cfgConfigurationChanged.get()) fn(handle, &configChanged);
     }
     {
       hx::GateLock lock(hx::sessionGate);
       // Asked also without a session: the library then answers for session 0.
-      if (auto fn = slots.qxModInst_IsConfigurationCurrent.get()) {
+      if (auto fn = discoverySlots.qxModInst_IsConfigurationCurrent.get()) {
         fn(hx::GetModInstSession(), &devicesCurrent);
       }
     }
-    {
-      hx::GateLock lock(hx::visaGate);
-      if (auto fn = slots.visaResourcesChanged.get()) fn(&visaChanged);
-    }
+    // VISA is never bound, opened or waited for here: its listing may be in
+    // the middle of a slow open on the worker. The staleness its source keeps
+    // is its change report.
+    const bool visaChanged = hx::IsVisaLibraryBound() && hx::VisaListingStale();
     if (changed != nullptr) {
-      *changed = (configChanged != 0 || devicesCurrent == 0 || visaChanged != 0) ? 1 : 0;
+      *changed = (configChanged != 0 || devicesCurrent == 0 || visaChanged) ? 1 : 0;
     }
     return 0;
   });
@@ -152,7 +157,7 @@ int32_t IviIni_ConfigurationChanged(void *handle, uint8_t *changed) {
 
 int32_t IviIni_ReloadConfiguration(void *handle) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(&hx::EntrySlots::cfgReloadConfiguration, handle);
+    return hx::ForwardToConfig(&hx::ConfigSlots::cfgReloadConfiguration, handle);
   });
 }
 
@@ -160,70 +165,70 @@ int32_t IviIni_GetNumberOfLogicalNames(void *handle, int32_t *count) {
   return hx::Guarded(hx::kUnexpectedFailure, [&]() -> int32_t {
     hx::GateLock lock(hx::configGate);
     if (!hx::IsConfigLibraryBound()) return 0;
-    auto fn = slots.cfgGetNumberOfLogicalNames.get();
+    auto fn = configSlots.cfgGetNumberOfLogicalNames.get();
     return fn != nullptr ? fn(handle, count) : 0;
   });
 }
 
 int32_t IviIni_GetNthLogicalName(void *handle, uint32_t index, const char **name) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetNthLogicalName, handle, index, name);
+    return hx::ForwardToConfig(&hx::ConfigSlots::cfgGetNthLogicalName, handle, index, name);
   });
 }
 
 int32_t IviIni_GetLogicalNameVI(void *handle, const char *name, char *buffer, uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetLogicalNameVI, handle, name, buffer, size);
+    return hx::ForwardToConfig(&hx::ConfigSlots::cfgGetLogicalNameVI, handle, name, buffer, size);
   });
 }
 
 int32_t IviIni_GetVIDriver(void *handle, const char *name, char *buffer, uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetVIDriver, handle, name, buffer, size);
+    return hx::ForwardToConfig(&hx::ConfigSlots::cfgGetVIDriver, handle, name, buffer, size);
   });
 }
 
 int32_t IviIni_GetDriverClass(void *handle, const char *name, char *buffer, uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverClass, handle, name, buffer, size);
+    return hx::ForwardToConfig(&hx::ConfigSlots::cfgGetDriverClass, handle, name, buffer, size);
   });
 }
 
 int32_t IviIni_GetDriverClassCount(void *handle, const char *name, int32_t *count) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverClassCount, handle, name, count);
+    return hx::ForwardToConfig(&hx::ConfigSlots::cfgGetDriverClassCount, handle, name, count);
   });
 }
 
 int32_t IviIni_GetDriverClassByIndex(void *handle, const char *name, int32_t index, char *buffer,
                                      uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverClassByIndex, handle, name, index,
+    return hx::ForwardToConfig(&hx::ConfigSlots::cfgGetDriverClassByIndex, handle, name, index,
                                buffer, size);
   });
 }
 
 int32_t IviIni_GetDriverPrefix(void *handle, const char *name, char *buffer, uint32_t size) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToConfig(&hx::EntrySlots::cfgGetDriverPrefix, handle, name, buffer, size);
+    return hx::ForwardToConfig(&hx::ConfigSlots::cfgGetDriverPrefix, handle, name, buffer, size);
   });
 }
 
 int32_t IviIni_GetNumberOfVisaNames(int32_t *count, char *buffer, uint32_t *list) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToVisa(&hx::EntrySlots::visaGetNumberOfVisaNames, count, buffer, list);
+    return hx::ForwardToVisa(&hx::VisaSlots::visaGetNumberOfVisaNames, count, buffer, list);
   });
 }
 
 int32_t IviIni_GetNextVisaName(uint32_t list, char *buffer) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToVisa(&hx::EntrySlots::visaGetNextVisaName, list, buffer);
+    return hx::ForwardToVisa(&hx::VisaSlots::visaGetNextVisaName, list, buffer);
   });
 }
 
 int32_t IviIni_CloseVisaNameList(uint32_t list) {
   return hx::Guarded(hx::kUnexpectedFailure, [&] {
-    return hx::ForwardToVisa(&hx::EntrySlots::visaCloseVisaNameList, list);
+    return hx::ForwardToVisa(&hx::VisaSlots::visaCloseVisaNameList, list);
   });
 }
 
@@ -232,7 +237,9 @@ int32_t IviIni_GetNumberOfModularInstruments(void * /*handle*/, int32_t *count) 
     // The count comes from a fresh session, which also makes the session
     // reflect the devices installed now.
     hx::GateLock lock(hx::sessionGate);
-    if (hx::GetModInstSession() == 0 || !slots.qxModInst_CloseInstalledDevicesSession) return 0;
+    if (hx::GetModInstSession() == 0 || !discoverySlots.qxModInst_CloseInstalledDevicesSession) {
+      return 0;
+    }
     int32_t ignored = 0;
     return hx::ReopenModInstSession(count != nullptr ? count : &ignored);
   });

@@ -1,10 +1,13 @@
 // The three other entries of the host's I/O-control plug-in interface.
 #include <cstdint>
 
-#include "plugin/sources/bindings.h"
 #include "plugin/common/guarded.h"
-#include "plugin/host/host_data.h"
 #include "plugin/common/status.h"
+#include "plugin/host/host_data.h"
+#include "plugin/sources/configuration.h"
+#include "plugin/sources/discovery.h"
+#include "plugin/sources/hooks.h"
+#include "plugin/sources/visa.h"
 #include "velmora/velmora_hx.h"
 
 namespace hx {
@@ -34,14 +37,15 @@ int32_t BuildMenuItems(uint32_t flags, HxHandle *items) {
   return kRequestOk;
 }
 
-// Never waits for a call in flight: the configuration, the discovery session
-// and the VISA resource manager are closed here when their gates are free, otherwise by the thread
-// inside the library as soon as its call returns (release_gate.h).
+// Never waits for a call in flight: each source closes what it holds (the
+// store, the discovery session, the VISA resource manager) here when its
+// gate is free, otherwise the thread inside its library does as soon as its
+// call returns (release_gate.h).
 int32_t ReleaseAppRef() {
   configGate.AskRelease();
   sessionGate.AskRelease();
   visaGate.AskRelease();
-  if (auto hook = slots.releaseHook.get()) return hook();
+  if (auto hook = hookSlots.releaseHook.get()) return hook();
   return kRequestOk;
 }
 
@@ -60,6 +64,8 @@ int32_t ReleasingAppRef(void *) {
   return hx::Guarded(hx::kRequestHostFailure, [] { return hx::ReleaseAppRef(); });
 }
 
-int32_t GetInfo(void) { return hx::kPluginInterfaceVersion; }
+int32_t GetInfo(void) {
+  return hx::kPluginInterfaceVersion;
+}
 
 }  // extern "C"

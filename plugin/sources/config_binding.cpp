@@ -5,10 +5,12 @@
 // widened flag), while the library's functions take signed ones and a byte.
 // Where the two differ, the slot holds a small adapter that converts the
 // arguments and calls the library's entry; elsewhere the entry itself.
+#include <dlfcn.h>
+
 #include <atomic>
 #include <cstdint>
 
-#include "plugin/sources/bindings.h"
+#include "plugin/sources/configuration.h"
 #include "plugin/sources/library_binding.h"
 
 namespace hx {
@@ -101,9 +103,8 @@ int32_t EnsureConfigLibrary() {
   if (name == nullptr) return 0;
 
   void *found[kEntries];
-  if (!BindAllOrNone("configuration library", name, kSymbols, found, kEntries)) {
-    return kBindFailed;
-  }
+  const LibrarySpec spec{name, RTLD_NOW | RTLD_LOCAL, "configuration library", true};
+  if (!BindAllOrNone(spec, kSymbols, found, kEntries)) return kBindFailed;
 
   library.close = EntryAs<LibCloseFn>(found[kClose]);
   library.nthName = EntryAs<LibNthNameFn>(found[kNthName]);
@@ -112,18 +113,18 @@ int32_t EnsureConfigLibrary() {
   library.driverClass = EntryAs<LibTextFn>(found[kDriverClass]);
   library.classByIndex = EntryAs<LibClassByIndexFn>(found[kClassByIndex]);
   library.driverPrefix = EntryAs<LibTextFn>(found[kDriverPrefix]);
-  slots.cfgOpenIniFile.set(EntryAs<CfgOpenIniFileFn>(found[kOpen]));
-  slots.cfgCloseIniFile.set(Close);
-  slots.cfgConfigurationChanged.set(EntryAs<CfgConfigurationChangedFn>(found[kChanged]));
-  slots.cfgReloadConfiguration.set(EntryAs<CfgReloadConfigurationFn>(found[kReload]));
-  slots.cfgGetNumberOfLogicalNames.set(EntryAs<CfgGetNumberOfLogicalNamesFn>(found[kCount]));
-  slots.cfgGetNthLogicalName.set(NthName);
-  slots.cfgGetLogicalNameVI.set(Text<&LibraryEntries::logicalNameVI>);
-  slots.cfgGetVIDriver.set(Text<&LibraryEntries::viDriver>);
-  slots.cfgGetDriverClass.set(Text<&LibraryEntries::driverClass>);
-  slots.cfgGetDriverClassCount.set(EntryAs<CfgGetDriverClassCountFn>(found[kClassCount]));
-  slots.cfgGetDriverClassByIndex.set(ClassByIndex);
-  slots.cfgGetDriverPrefix.set(Text<&LibraryEntries::driverPrefix>);
+  configSlots.cfgOpenIniFile.set(EntryAs<CfgOpenIniFileFn>(found[kOpen]));
+  configSlots.cfgCloseIniFile.set(Close);
+  configSlots.cfgConfigurationChanged.set(EntryAs<CfgConfigurationChangedFn>(found[kChanged]));
+  configSlots.cfgReloadConfiguration.set(EntryAs<CfgReloadConfigurationFn>(found[kReload]));
+  configSlots.cfgGetNumberOfLogicalNames.set(EntryAs<CfgGetNumberOfLogicalNamesFn>(found[kCount]));
+  configSlots.cfgGetNthLogicalName.set(NthName);
+  configSlots.cfgGetLogicalNameVI.set(Text<&LibraryEntries::logicalNameVI>);
+  configSlots.cfgGetVIDriver.set(Text<&LibraryEntries::viDriver>);
+  configSlots.cfgGetDriverClass.set(Text<&LibraryEntries::driverClass>);
+  configSlots.cfgGetDriverClassCount.set(EntryAs<CfgGetDriverClassCountFn>(found[kClassCount]));
+  configSlots.cfgGetDriverClassByIndex.set(ClassByIndex);
+  configSlots.cfgGetDriverPrefix.set(Text<&LibraryEntries::driverPrefix>);
   bound.store(true, std::memory_order_release);
   return 0;
 }

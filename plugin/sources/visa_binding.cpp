@@ -4,27 +4,31 @@
 // manager: a count with the first name, the next names, the list's close, and
 // a change report that VISA itself does not have.
 //
-// The resource manager is opened once, when the library is bound, and again
-// after a release closed it, by whoever next needs it; it and every find
-// list live only under visaGate.
-#include <cstring>
-#include <ctime>
+// The resource manager is opened when the library is bound, and again after
+// a release closed it, by whoever next needs it; it and every find list live
+// only under visaGate.
+#include <dlfcn.h>
 
-#include "plugin/sources/bindings.h"
-#include "plugin/sources/library_binding.h"
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "plugin/common/immortal.h"
 #include "plugin/common/status.h"
+#include "plugin/sources/entry_text.h"
+#include "plugin/sources/library_binding.h"
+#include "plugin/sources/visa.h"
 #include "plugin/sources/visa_api.h"
 #include "support/trace.h"
 
 namespace hx {
 namespace {
 
-// VISA has no change notification. A listing older than this many seconds
-// counts as changed when a request asks (the discovery worker's throttle):
-// a device plugged in shows within that time while the host keeps asking,
-// and the VISA list, which requests leave out while its worker runs, is
-// shown in between.
-constexpr int64_t kVisaRescanSeconds = 20;
+// The adapters copy a whole VISA description into the caller's name buffer.
+static_assert(kEntryTextSize == VI_FIND_BUFLEN,
+              "VISA names fill the entry buffers of the list builder and the exports");
+
 constexpr const char *kDefaultExpression = "?*::INSTR";
 
 // The entries as the library declares them, in the order they are looked up.
@@ -38,14 +42,20 @@ struct Library {
   viFindNext_t findNext = nullptr;
   viClose_t close = nullptr;
   viStatusDesc_t statusDesc = nullptr;
-  char expression[VI_FIND_BUFLEN] = {};
   ViSession resourceManager = 0;  // 0: none open
-  int64_t lastListed = 0;         // wall-clock seconds of the last listing
 };
 Library library GUARDED_BY(visaGate);
+// The search expression, taken whole when the library is bound (immortal: a
+// detached worker may list while the process exits).
+Immortal<std::string> expression;
 
 // Set once the entries are bound and the slots filled; never cleared.
 std::atomic<bool> bound{false};
+
+// Wall-clock seconds of the last attempt to list the resources, whatever came
+// of it: a resource manager that fails must not restart the worker on every
+// request. 0: never.
+std::atomic<int64_t> lastAttempt{0};
 
 bool Failed(ViStatus status) {
   return status < VI_SUCCESS;
@@ -56,15 +66,27 @@ int32_t Answer(ViStatus status) {
   return Failed(status) ? status : VI_SUCCESS;
 }
 
+// VISA writes its statuses as unsigned hexadecimal numbers; so does the trace.
+unsigned AsVisaWrites(ViStatus status) {
+  return static_cast<uint32_t>(status);
+}
+
+// The library's description of a failing status, for a trace line.
+void Describe(ViStatus status, char (&text)[VI_FIND_BUFLEN]) REQUIRES(visaGate) {
+  text[0] = '\0';
+  library.statusDesc(0, status, text);
+  text[VI_FIND_BUFLEN - 1] = '\0';
+}
+
 ViStatus OpenResourceManager() REQUIRES(visaGate) {
   if (library.resourceManager != 0) return VI_SUCCESS;
   ViSession opened = 0;
   const ViStatus status = library.openDefaultRM(&opened);
   if (Failed(status)) {
-    char text[VI_FIND_BUFLEN] = "";
-    library.statusDesc(0, status, text);
-    qxsdbg_Trace(kTraceLevel, "VISA resource manager not opened: %.*s (status %d)\n",
-                 VI_FIND_BUFLEN - 1, text, static_cast<int>(status));
+    char text[VI_FIND_BUFLEN];
+    Describe(status, text);
+    qxsdbg_Trace(kTraceLevel, "VISA resource manager not opened: %s (status 0x%08X)\n", text,
+                 AsVisaWrites(status));
     return status;
   }
   library.resourceManager = opened;
@@ -74,22 +96,27 @@ ViStatus OpenResourceManager() REQUIRES(visaGate) {
 // The adapters run only through the slots, whose callers hold visaGate.
 int32_t GetNumberOfVisaNames(int32_t *count, char *buffer,
                              uint32_t *list) NO_THREAD_SAFETY_ANALYSIS {
-  // An attempt counts for the throttle whatever comes of it: a resource
-  // manager that fails must not restart the worker on every request.
-  library.lastListed = static_cast<int64_t>(time(nullptr));
+  lastAttempt.store(NowSeconds(), std::memory_order_release);
   const ViStatus opened = OpenResourceManager();
   if (Failed(opened)) return opened;
   ViFindList found = 0;
   ViUInt32 matches = 0;
   char first[VI_FIND_BUFLEN] = "";
+  const std::string &expr = expression.get();
   const ViStatus status =
-      library.findRsrc(library.resourceManager, library.expression, &found, &matches, first);
+      library.findRsrc(library.resourceManager, expr.c_str(), &found, &matches, first);
   // No resource at all is an empty list, not a failure.
   if (status == VI_ERROR_RSRC_NFOUND) {
     found = 0;
     matches = 0;
     first[0] = '\0';
   } else if (Failed(status)) {
+    if (status == VI_ERROR_INV_EXPR) {
+      char text[VI_FIND_BUFLEN];
+      Describe(status, text);
+      qxsdbg_Trace(kTraceLevel, "VISA search expression \"%.200s\" refused: %s (status 0x%08X)\n",
+                   expr.c_str(), text, AsVisaWrites(status));
+    }
     return status;
   }
   if (count != nullptr) *count = matches > INT32_MAX ? INT32_MAX : static_cast<int32_t>(matches);
@@ -113,41 +140,45 @@ int32_t CloseVisaNameList(uint32_t list) NO_THREAD_SAFETY_ANALYSIS {
   return list == 0 ? VI_SUCCESS : Answer(library.close(list));
 }
 
-int32_t VisaResourcesChanged(uint16_t *changed) NO_THREAD_SAFETY_ANALYSIS {
-  const auto now = static_cast<int64_t>(time(nullptr));
-  if (changed != nullptr) *changed = now - library.lastListed > kVisaRescanSeconds ? 1 : 0;
+int32_t VisaResourcesChanged(uint16_t *changed) {
+  if (changed != nullptr) *changed = VisaListingStale() ? 1 : 0;
   return VI_SUCCESS;
 }
 
-}  // namespace
-
-// Closing the resource manager closes every find list opened through it.
+// A release closes the resource manager, and with it every find list opened
+// through it, with the gate held.
 void CloseVisaResourceManager() NO_THREAD_SAFETY_ANALYSIS {
   if (library.resourceManager == 0) return;
   library.close(library.resourceManager);
   library.resourceManager = 0;
 }
 
+}  // namespace
+
 ReleaseGate visaGate{CloseVisaResourceManager};
+VisaSlots visaSlots;
 
 int32_t EnsureVisaLibrary() {
   if (!bound.load(std::memory_order_acquire)) {
     const char *name = OptInSetting(kVisaLibraryVariable);
     if (name == nullptr) return 0;
+    // Copied before anything is loaded: running out of memory here must not
+    // leave a library loaded behind a failed binding.
+    const char *setting = OptInSetting(kVisaExpressionVariable);
+    std::string expr = setting != nullptr ? setting : kDefaultExpression;
     void *found[kEntries];
-    if (!BindAllOrNone("VISA library", name, kSymbols, found, kEntries)) return kBindFailed;
+    const LibrarySpec spec{name, RTLD_NOW | RTLD_LOCAL, "VISA library", true};
+    if (!BindAllOrNone(spec, kSymbols, found, kEntries)) return kBindFailed;
+    expression.get() = std::move(expr);
     library.openDefaultRM = EntryAs<viOpenDefaultRM_t>(found[kOpenDefaultRM]);
     library.findRsrc = EntryAs<viFindRsrc_t>(found[kFindRsrc]);
     library.findNext = EntryAs<viFindNext_t>(found[kFindNext]);
     library.close = EntryAs<viClose_t>(found[kClose]);
     library.statusDesc = EntryAs<viStatusDesc_t>(found[kStatusDesc]);
-    const char *expression = OptInSetting(kVisaExpressionVariable);
-    std::strncpy(library.expression, expression != nullptr ? expression : kDefaultExpression,
-                 sizeof library.expression - 1);
-    slots.visaGetNumberOfVisaNames.set(GetNumberOfVisaNames);
-    slots.visaGetNextVisaName.set(GetNextVisaName);
-    slots.visaCloseVisaNameList.set(CloseVisaNameList);
-    slots.visaResourcesChanged.set(VisaResourcesChanged);
+    visaSlots.visaGetNumberOfVisaNames.set(GetNumberOfVisaNames);
+    visaSlots.visaGetNextVisaName.set(GetNextVisaName);
+    visaSlots.visaCloseVisaNameList.set(CloseVisaNameList);
+    visaSlots.visaResourcesChanged.set(VisaResourcesChanged);
     bound.store(true, std::memory_order_release);
   }
   return Answer(OpenResourceManager());
@@ -155,6 +186,14 @@ int32_t EnsureVisaLibrary() {
 
 bool IsVisaLibraryBound() {
   return bound.load(std::memory_order_acquire);
+}
+
+bool VisaListingStale() {
+  return RescanDue(lastAttempt.load(std::memory_order_acquire));
+}
+
+void NoteVisaAttempt() {
+  lastAttempt.store(NowSeconds(), std::memory_order_release);
 }
 
 }  // namespace hx
