@@ -15,8 +15,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "plugin/names.h"
-#include "plugin/snapshot.h"
+#include "plugin/lists/names.h"
+#include "plugin/lists/snapshot.h"
 
 namespace {
 

@@ -240,15 +240,21 @@ class LibraryCore {
   // ignored and reported.
   template <typename Value>
   void LoadNumber(const char *name, long long low, long long high, Value Settings::*field) {
-    const char *text = std::getenv(name);
+    LoadNumberInto(name, low, high, &(loadSettings_.*field));
+  }
+  // The same for a load setting that is not a member of its own, such as
+  // one element of a per-entry table.
+  template <typename Value>
+  void LoadNumberInto(const std::string &name, long long low, long long high, Value *setting) {
+    const char *text = std::getenv(name.c_str());
     if (text == nullptr) return;
     long long value = 0;
     if (!ParseNumber(text, low, high, &value)) {
-      errors_.AddEnvironment(std::string(name) + "='" + text +
+      errors_.AddEnvironment(name + "='" + text +
                              "' is not a number in the allowed range; ignored");
       return;
     }
-    loadSettings_.*field = static_cast<Value>(value);
+    *setting = static_cast<Value>(value);
   }
 
   // How an entry that passes the gate begins: under the lock, counted, then

@@ -39,6 +39,7 @@ constexpr ViObject kNoObject = 0;
 struct Settings {
   std::string resourcesPath;  // empty: no file, so no resources
   uint32_t findDelayMs = 0;
+  uint32_t openDelayMs = 0;
   ViStatus openStatus = VI_SUCCESS;
   ViStatus findNextStatus = VI_SUCCESS;
   int findNextFailsAfter = 0;  // names handed out; used while findNextStatus fails
@@ -86,7 +87,8 @@ using Core = standins::LibraryCore<Library, Settings, visa_standin_counters,
 class Library : public Core {
  public:
   ViStatus OpenDefaultRM(ViSession *resourceManager) {
-    const std::unique_lock<std::mutex> lock = Enter(&visa_standin_counters::open_default_rm_calls);
+    std::unique_lock<std::mutex> lock = Enter(&visa_standin_counters::open_default_rm_calls);
+    HoldOpen(lock);
     if (settings_.openStatus != VI_SUCCESS) return settings_.openStatus;
     if (resourceManager == nullptr) return VI_ERROR_USER_BUF;
     const ViSession opened = objects_.Add(Object{});
@@ -187,6 +189,16 @@ class Library : public Core {
     return VI_WARN_UNKNOWN_STATUS;
   }
 
+  // Opens the opens' gate too, after the objects are closed, so that an open
+  // let go finds the state after the reset.
+  void Reset() {
+    Core::Reset();
+    openGate_.Hold(false);
+  }
+
+  void HoldOpens(int hold) { openGate_.Hold(hold != 0); }
+  int32_t OpensWaiting() { return openGate_.Waiting(); }
+
   visa_standin_counters Counters() {
     std::lock_guard<std::mutex> lock(mutex_);
     visa_standin_counters counters = counters_;
@@ -204,9 +216,25 @@ class Library : public Core {
   Library() {
     LoadText("VISA_STANDIN_RESOURCES", &Settings::resourcesPath);
     LoadNumber("VISA_STANDIN_FIND_DELAY_MS", 0, 600000, &Settings::findDelayMs);
+    LoadNumber("VISA_STANDIN_OPEN_DELAY_MS", 0, 600000, &Settings::openDelayMs);
     LoadNumber("VISA_STANDIN_OPEN_STATUS", INT32_MIN, INT32_MAX, &Settings::openStatus);
     settings_ = loadSettings_;
   }
+
+  // What a resource manager's open does beyond the common gate: it waits at
+  // the opens' own gate, so that a test keeps an open in flight while finds
+  // on other resource managers go on, then sleeps its delay (a slow VISA
+  // start-up) without the lock. Expects lock held; returns with it held.
+  void HoldOpen(std::unique_lock<std::mutex> &lock) {
+    openGate_.Pass(lock);
+    const uint32_t delayMs = settings_.openDelayMs;
+    if (delayMs == 0) return;
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    lock.lock();
+  }
+
+  standins::Gate openGate_{mutex_};  // holds viOpenDefaultRM only
 };
 
 STANDINS_LIBRARY_HOOKS(Library)
@@ -257,6 +285,18 @@ void visa_standin_set_resources_file(const char *path) {
 
 void visa_standin_set_find_delay_ms(uint32_t milliseconds) {
   Library::SetControl(&Settings::findDelayMs, milliseconds);
+}
+
+void visa_standin_set_open_delay_ms(uint32_t milliseconds) {
+  Library::SetControl(&Settings::openDelayMs, milliseconds);
+}
+
+void visa_standin_hold_opens(int hold) {
+  Guarded([&] { Library::Instance().HoldOpens(hold); });
+}
+
+int32_t visa_standin_opens_waiting(void) {
+  return Guarded<int32_t>(0, [] { return Library::Instance().OpensWaiting(); });
 }
 
 void visa_standin_fail_open_default_rm(ViStatus status) {

@@ -95,10 +95,11 @@ VISA_STANDIN_API ViStatus viStatusDesc(ViObject object, ViStatus status, ViChar 
 /* ---- Test controls ------------------------------------------------------
    Settings with an environment variable, read once when the library is
    loaded (see README.md): VISA_STANDIN_RESOURCES, VISA_STANDIN_FIND_DELAY_MS,
-   VISA_STANDIN_OPEN_STATUS. A status of VI_SUCCESS means "do not fail". */
+   VISA_STANDIN_OPEN_DELAY_MS, VISA_STANDIN_OPEN_STATUS. A status of VI_SUCCESS means "do not fail".
+ */
 
 /* Closes every object without counting, zeroes the counters, forgets the
-   resources file's errors, opens the gate and puts every setting back to
+   resources file's errors, opens both gates and puts every setting back to
    what the environment gave at load. Object numbers are not reused. */
 VISA_STANDIN_API void visa_standin_reset(void);
 /* The resources file the next viFindRsrc calls read; null or "" means none. */
@@ -106,6 +107,9 @@ VISA_STANDIN_API void visa_standin_set_resources_file(const char *path);
 /* Every viFindRsrc sleeps this long (after the gate) before it does anything
    else; other calls are served meanwhile. */
 VISA_STANDIN_API void visa_standin_set_find_delay_ms(uint32_t milliseconds);
+/* Every viOpenDefaultRM sleeps this long (after the gates) before it does
+   anything else; other calls are served meanwhile. */
+VISA_STANDIN_API void visa_standin_set_open_delay_ms(uint32_t milliseconds);
 /* viOpenDefaultRM answers status and writes nothing. */
 VISA_STANDIN_API void visa_standin_fail_open_default_rm(ViStatus status);
 /* viFindNext answers status and writes nothing (the list does not advance)
@@ -120,6 +124,14 @@ VISA_STANDIN_API void visa_standin_fail_find_next_after(int names, ViStatus stat
 VISA_STANDIN_API void visa_standin_hold_calls(int hold);
 /* How many calls wait at the held gate now (0 while it is open). */
 VISA_STANDIN_API int32_t visa_standin_calls_waiting(void);
+/* Non-zero: every viOpenDefaultRM, once counted and past the gate above,
+   waits at a gate of its own until it is opened again with 0 (or by
+   visa_standin_reset); every other entry is served meanwhile, so that a
+   test keeps a resource manager's open in flight while finds go on. */
+VISA_STANDIN_API void visa_standin_hold_opens(int hold);
+/* How many viOpenDefaultRM calls wait at the opens' gate now (0 while it is
+   open). */
+VISA_STANDIN_API int32_t visa_standin_opens_waiting(void);
 
 typedef struct visa_standin_counters {
   int64_t resource_managers_opened; /* sessions viOpenDefaultRM handed out */

@@ -21,9 +21,6 @@
 namespace hxtest {
 namespace {
 
-// How long an entry may take before it counts as waiting for the gate.
-constexpr auto kPatience = std::chrono::seconds(10);
-
 // Holds the discovery stand-in's opens and closes for the object's life, so that a
 // failing assertion never leaves a thread stuck behind the gate.
 class HeldOpens {
@@ -173,7 +170,9 @@ TEST_F(HostEntries, ReleaseIsNotUndoneByARequestDuringItsOwnClose) {
   EXPECT_EQ(kOk, release.get());
   // The cached list reappears once the worker has finished; it kept it.
   ASSERT_TRUE(WaitUntil(
-      [&] { return Ask(kModeCached) == Rendered{"Rack1Slot2", "#-1", "#3", "#2"}; },
+      [&] {
+        return Ask(kModeCached) == Rendered{"Rack1Slot2", "#-1", "#3", "#2"};
+      },
       "the worker to finish"));
   EXPECT_EQ(0, Discovery().sessions_outstanding);
   EXPECT_EQ(opens, Discovery().opens);

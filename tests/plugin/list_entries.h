@@ -6,7 +6,7 @@
 #include <ostream>
 #include <tuple>
 
-#include "plugin/entries.h"
+#include "plugin/lists/entries.h"
 
 namespace hx {
 

@@ -4,6 +4,7 @@
 // against the discovery stand-in, bound for real.
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -13,18 +14,22 @@
 
 #include "hxhost_standin.h"
 #include "list_entries.h"
-#include "plugin/bindings.h"
-#include "plugin/master_lists.h"
+#include "plugin/lists/master_lists.h"
+#include "plugin/sources/configuration.h"
+#include "plugin/sources/discovery.h"
+#include "plugin/sources/visa.h"
 #include "plugin_harness.h"
 #include "qxmodinst_standin.h"
 
 namespace {
 
+using hx::configSlots;
+using hx::discoverySlots;
 using hx::NameEntry;
 using hx::NameList;
 using hx::ResourceEntry;
 using hx::ResourceList;
-using hx::slots;
+using hx::visaSlots;
 
 // ---- A fake configuration store -----------------------------------------
 
@@ -92,23 +97,23 @@ class IviMasterList : public testing::Test {
   void SetUp() override {
     store = FakeStore{};
     store.names = {"Alpha", "Beta", "Gamma"};
-    slots.cfgOpenIniFile.set(FakeOpen);
-    slots.cfgGetNumberOfLogicalNames.set(FakeCount);
-    slots.cfgGetNthLogicalName.set(FakeNth);
-    slots.cfgGetLogicalNameVI.set(FakeVI);
-    slots.cfgGetVIDriver.set(FakeDriver);
-    slots.cfgGetDriverClass.set(FakeClass);
-    slots.cfgGetDriverPrefix.set(FakePrefix);
+    configSlots.cfgOpenIniFile.set(FakeOpen);
+    configSlots.cfgGetNumberOfLogicalNames.set(FakeCount);
+    configSlots.cfgGetNthLogicalName.set(FakeNth);
+    configSlots.cfgGetLogicalNameVI.set(FakeVI);
+    configSlots.cfgGetVIDriver.set(FakeDriver);
+    configSlots.cfgGetDriverClass.set(FakeClass);
+    configSlots.cfgGetDriverPrefix.set(FakePrefix);
     hx::PublishIviMasterList(kPrevious);
   }
   void TearDown() override {
-    slots.cfgOpenIniFile.set(nullptr);
-    slots.cfgGetNumberOfLogicalNames.set(nullptr);
-    slots.cfgGetNthLogicalName.set(nullptr);
-    slots.cfgGetLogicalNameVI.set(nullptr);
-    slots.cfgGetVIDriver.set(nullptr);
-    slots.cfgGetDriverClass.set(nullptr);
-    slots.cfgGetDriverPrefix.set(nullptr);
+    configSlots.cfgOpenIniFile.set(nullptr);
+    configSlots.cfgGetNumberOfLogicalNames.set(nullptr);
+    configSlots.cfgGetNthLogicalName.set(nullptr);
+    configSlots.cfgGetLogicalNameVI.set(nullptr);
+    configSlots.cfgGetVIDriver.set(nullptr);
+    configSlots.cfgGetDriverClass.set(nullptr);
+    configSlots.cfgGetDriverPrefix.set(nullptr);
   }
 
   static NameEntry Resolved(const std::string &name) {
@@ -166,21 +171,21 @@ TEST_F(IviMasterList, NoNamesEmptiesTheList) {
   }
   // Without the counting entry there is nothing to list either.
   hx::PublishIviMasterList(kPrevious);
-  slots.cfgGetNumberOfLogicalNames.set(nullptr);
+  configSlots.cfgGetNumberOfLogicalNames.set(nullptr);
   EXPECT_EQ(0, BuildIvi());
   EXPECT_TRUE(hx::iviMasterList()->entries().empty());
 }
 
 TEST_F(IviMasterList, MissingEntriesGiveEmptyTextsOrNoNames) {
-  slots.cfgGetVIDriver.set(nullptr);
-  slots.cfgGetDriverPrefix.set(nullptr);
+  configSlots.cfgGetVIDriver.set(nullptr);
+  configSlots.cfgGetDriverPrefix.set(nullptr);
   EXPECT_EQ(0, BuildIvi());
   EXPECT_EQ((NameList{{"Alpha", false, "cls()", ""},
                       {"Beta", false, "cls()", ""},
                       {"Gamma", false, "cls()", ""}}),
             hx::iviMasterList()->entries());
   // Without the n-th-name entry no index has a name to offer.
-  slots.cfgGetNthLogicalName.set(nullptr);
+  configSlots.cfgGetNthLogicalName.set(nullptr);
   EXPECT_EQ(0, BuildIvi());
   EXPECT_TRUE(hx::iviMasterList()->entries().empty());
 }
@@ -205,7 +210,8 @@ TEST(IviMasterListUnbound, StaysEmptyWithoutAConfigurationLibrary) {
 struct FakeVisa {
   std::vector<std::string> names;
   int32_t firstStatus = 0;
-  size_t failingNext = 0;  // 0: none; else the 1-based GetNext call that fails
+  size_t failingNext = 0;   // 0: none; else the 1-based GetNext call that fails
+  size_t throwingNext = 0;  // the same, for a call that runs out of memory
   size_t nextCalls = 0;
   std::vector<uint32_t> closed;
 };
@@ -223,6 +229,7 @@ int32_t FakeVisaNext(uint32_t list, char *buffer) {
   ++visa.nextCalls;
   if (list != kFindList) return -97;
   if (visa.nextCalls == visa.failingNext) return -8;
+  if (visa.nextCalls == visa.throwingNext) throw std::bad_alloc();
   std::snprintf(buffer, 256, "%s", visa.names[visa.nextCalls].c_str());
   return 0;
 }
@@ -236,15 +243,15 @@ class VisaMasterList : public testing::Test {
   void SetUp() override {
     visa = FakeVisa{};
     visa.names = {"GPIB0::1::INSTR", "ASRL1::INSTR", "USB0::1::INSTR"};
-    slots.visaGetNumberOfVisaNames.set(FakeVisaFirst);
-    slots.visaGetNextVisaName.set(FakeVisaNext);
-    slots.visaCloseVisaNameList.set(FakeVisaClose);
+    visaSlots.visaGetNumberOfVisaNames.set(FakeVisaFirst);
+    visaSlots.visaGetNextVisaName.set(FakeVisaNext);
+    visaSlots.visaCloseVisaNameList.set(FakeVisaClose);
     hx::PublishVisaMasterList(kPrevious);
   }
   void TearDown() override {
-    slots.visaGetNumberOfVisaNames.set(nullptr);
-    slots.visaGetNextVisaName.set(nullptr);
-    slots.visaCloseVisaNameList.set(nullptr);
+    visaSlots.visaGetNumberOfVisaNames.set(nullptr);
+    visaSlots.visaGetNextVisaName.set(nullptr);
+    visaSlots.visaCloseVisaNameList.set(nullptr);
   }
   const ResourceList kPrevious = {{"previous", false}};
 };
@@ -264,6 +271,15 @@ TEST_F(VisaMasterList, FailingNextNameClosesTheFindListAndKeepsThePreviousList) 
   EXPECT_EQ((std::vector<uint32_t>{kFindList}), visa.closed);
 }
 
+// Memory running out half-way is a failure like any other: the find list is
+// closed on the way out, and the previous list stays.
+TEST_F(VisaMasterList, RunningOutOfMemoryClosesTheFindListAndKeepsThePreviousList) {
+  visa.throwingNext = 2;
+  EXPECT_THROW(hx::BuildVisaMasterList(), std::bad_alloc);
+  EXPECT_EQ(kPrevious, hx::visaMasterList()->entries());
+  EXPECT_EQ((std::vector<uint32_t>{kFindList}), visa.closed);
+}
+
 TEST_F(VisaMasterList, FailingFirstCallKeepsThePreviousListAndClosesNothing) {
   visa.firstStatus = -9;
   EXPECT_EQ(-9, hx::BuildVisaMasterList());
@@ -272,12 +288,12 @@ TEST_F(VisaMasterList, FailingFirstCallKeepsThePreviousListAndClosesNothing) {
 }
 
 TEST_F(VisaMasterList, MissingEntriesGiveEmptyNamesOrAnEmptyList) {
-  slots.visaGetNextVisaName.set(nullptr);
-  slots.visaCloseVisaNameList.set(nullptr);
+  visaSlots.visaGetNextVisaName.set(nullptr);
+  visaSlots.visaCloseVisaNameList.set(nullptr);
   EXPECT_EQ(0, hx::BuildVisaMasterList());
   EXPECT_EQ((ResourceList{{"", false}, {"", false}, {"GPIB0::1::INSTR", false}}),
             hx::visaMasterList()->entries());
-  slots.visaGetNumberOfVisaNames.set(nullptr);
+  visaSlots.visaGetNumberOfVisaNames.set(nullptr);
   EXPECT_EQ(0, hx::BuildVisaMasterList());
   EXPECT_TRUE(hx::visaMasterList()->entries().empty());
 }
@@ -359,19 +375,21 @@ TEST_F(ModInstrMasterList, AttributesLongerThanTheUsualBufferAreReadWhole) {
 }
 
 TEST_F(ModInstrMasterList, WithoutTheStringEntryDevicesGetEmptyTexts) {
-  slots.qxModInst_GetInstalledDeviceAttributeViString.set(nullptr);
+  discoverySlots.qxModInst_GetInstalledDeviceAttributeViString.set(nullptr);
   EXPECT_EQ(0, Build());
-  EXPECT_EQ((NameList{{"", false, "", ""}, {"", false, "", ""}}), hx::modInstrMasterList()->entries());
+  EXPECT_EQ((NameList{{"", false, "", ""}, {"", false, "", ""}}),
+            hx::modInstrMasterList()->entries());
   // Unreadable attributes end the same way.
-  slots.qxModInst_GetInstalledDeviceAttributeViString.set(
+  discoverySlots.qxModInst_GetInstalledDeviceAttributeViString.set(
       qxModInst_GetInstalledDeviceAttributeViString);
   qxmodinst_standin_fail_attribute_reads(-33);
   EXPECT_EQ(0, Build());
-  EXPECT_EQ((NameList{{"", false, "", ""}, {"", false, "", ""}}), hx::modInstrMasterList()->entries());
+  EXPECT_EQ((NameList{{"", false, "", ""}, {"", false, "", ""}}),
+            hx::modInstrMasterList()->entries());
 }
 
 TEST_F(ModInstrMasterList, WithoutTheOpenEntryTheListIsEmptied) {
-  slots.qxModInst_OpenInstalledDevicesSession.set(nullptr);
+  discoverySlots.qxModInst_OpenInstalledDevicesSession.set(nullptr);
   EXPECT_EQ(0, Build());
   EXPECT_TRUE(hx::modInstrMasterList()->entries().empty());
   EXPECT_EQ(firstSession_, hx::GetModInstSession());

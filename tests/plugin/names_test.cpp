@@ -1,6 +1,6 @@
 // Tests of the display order of names, and of the master-list snapshots that
 // sort by it and search their names ignoring case.
-#include "plugin/names.h"
+#include "plugin/lists/names.h"
 
 #include <strings.h>
 
@@ -18,7 +18,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/snapshot.h"
+#include "plugin/lists/snapshot.h"
 
 // Every allocation through operator new in this test program is counted, so
 // that a test can show that a piece of code allocates nothing.

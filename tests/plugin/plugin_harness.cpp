@@ -18,7 +18,6 @@ namespace hxtest {
 namespace {
 
 constexpr uint32_t kOpenSessionGroup = 1123;
-constexpr auto kPatience = std::chrono::seconds(10);
 constexpr auto kPollInterval = std::chrono::milliseconds(5);
 
 template <class Fn>

@@ -9,6 +9,7 @@
 #ifndef VELMORA_TESTS_PLUGIN_HARNESS_H
 #define VELMORA_TESTS_PLUGIN_HARNESS_H
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,12 @@
 #include "qxmodinst_standin.h"
 
 namespace hxtest {
+
+// How long a test waits for something that must happen (a worker to finish,
+// a call to return while a gate is held) before it calls it a failure. Only
+// a failing case ever waits this long, so it is generous: a loaded machine,
+// or a sanitizer, makes the plug-in slower, never wrong.
+constexpr auto kPatience = std::chrono::seconds(60);
 
 // ---- What a name-list request answers -------------------------------------
 
@@ -138,14 +145,14 @@ Rendered RequestRendered(const Plugin &plugin, HxVariantRef properties, uint32_t
 
 // Asks for names until the plug-in has finished binding (it answers 2 until
 // then) and answers the first other status; the result of that request is
-// stored in *names. Fails the test after a few seconds.
+// stored in *names. Fails the test after kPatience.
 int32_t RequestUntilBound(const Plugin &plugin, HxHandle *names, HxVariantRef properties,
                           uint32_t mode);
 
 // Issues requests in mode 0 until the answer carries no "<Searching for
 // more>" marker, disposing of every result; the last result is answered (the
 // caller disposes of it). The devices file must be unchanged meanwhile, or
-// mode 0 may restart the worker. Fails the test after a few seconds.
+// mode 0 may restart the worker. Fails the test after kPatience.
 HxHandle RequestUntilSettled(const Plugin &plugin, HxVariantRef properties);
 
 // Renders a result handle (RenderList) and hands it back to the host
@@ -158,7 +165,7 @@ std::vector<std::string> TakeList(HxHandle list);
 std::vector<std::string> BindAndSettle(const Plugin &plugin, HxVariantRef properties);
 
 // Polls `done` every few milliseconds until it holds; false (and a test
-// failure naming `what`) when it still does not after a few seconds.
+// failure naming `what`) when it still does not after kPatience.
 bool WaitUntil(const std::function<bool()> &done, const char *what);
 
 // What the discovery stand-in has counted so far. Inline, so that only the

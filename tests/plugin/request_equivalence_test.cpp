@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "hxhost_standin.h"
-#include "plugin/names.h"
+#include "plugin/lists/names.h"
 #include "plugin_harness.h"
 #include "qxmodinst_standin.h"
 #include "velmora/velmora_hx.h"

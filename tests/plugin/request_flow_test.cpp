@@ -3,12 +3,17 @@
 // and without a running discovery worker, the searching marker and the
 // 20-second throttle. Each case runs in its own process (the plug-in's state
 // never resets), with the discovery stand-in linked in.
+#include <dlfcn.h>
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,6 +22,14 @@
 #include "qxmodinst_standin.h"
 
 namespace hxtest {
+
+// The plug-in's 100-ms pauses on the test's main thread (nanosleep is
+// interposed below), and a step a case may run at the start of the next one.
+std::atomic<int> pauses{0};
+std::function<void()> duringNextPause;
+// Static initialisation runs on the main thread.
+const std::thread::id mainThread = std::this_thread::get_id();
+
 namespace {
 
 // A worker's open is counted when its thread gets there, which may be just
@@ -41,8 +54,9 @@ Timed RequestTimed(const Plugin &plugin, HxVariantRef properties, uint32_t mode)
   return Timed{TakeList(names), took};
 }
 
-const std::vector<std::string> kThreeDevices = {
-    "Rack1Slot10 | Scope | acmeScope", "Rack1Slot2 | DMM | acmeDmm", "rack1slot1 | Scope | acmeScope"};
+const std::vector<std::string> kThreeDevices = {"Rack1Slot10 | Scope | acmeScope",
+                                                "Rack1Slot2 | DMM | acmeDmm",
+                                                "rack1slot1 | Scope | acmeScope"};
 const Rendered kThreeDevicesSorted = {"rack1slot1", "Rack1Slot2", "Rack1Slot10", "#-1", "#3", "#2"};
 
 // The plug-in over kThreeDevices, not yet bound. The cases that begin bound
@@ -223,32 +237,36 @@ TEST_F(RefreshModes, RunningWorkerIsWaitedForOnceThenItsListIsLeftOut) {
   EXPECT_EQ((Rendered{"rack1slot1", "Rack1Slot2", "Rack1Slot10", "Session1 +g", "#-1", "#3", "#2"}),
             Start());
   devices_.Write({"Rack9Slot1 | DMM | acmeDmm"});
-  qxmodinst_standin_set_open_delay_ms(1500);
+  // The worker's open waits at the stand-in's gate for as long as the case
+  // looks: every request below meets it running.
+  qxmodinst_standin_hold_session_calls(1);
 
   // Mode 1 starts the worker, pauses once and answers without its list: the
   // open session alone, the separator after it marked 6, then the marker.
   const Rendered searching = {"Session1 +g", "#6", kMarker, "#-1", "#3", "#2"};
+  const int before = pauses.load();
   const Timed full = AskTimed(kModeFull);
   EXPECT_EQ(searching, full.result);
   EXPECT_GE(full.took.count(), 100);
-  EXPECT_LT(full.took.count(), 1000);
-  ExpectOpens(opens_ + 1);
+  EXPECT_EQ(before + 1, pauses.load());
+  ASSERT_TRUE(WaitUntil([] { return qxmodinst_standin_session_calls_waiting() == 1; },
+                        "the worker at the discovery library's gate"));
 
   // Mode 0 and mode 1 again: the same pause and answer, no second worker.
   const Timed changed = AskTimed(kModeChanged);
   EXPECT_EQ(searching, changed.result);
   EXPECT_GE(changed.took.count(), 100);
   EXPECT_EQ(searching, AskTimed(kModeFull).result);
-  EXPECT_EQ(opens_ + 1, Discovery().opens);
+  EXPECT_EQ(before + 3, pauses.load());
+  EXPECT_EQ(1, qxmodinst_standin_session_calls_waiting());
 
   // Mode 2 neither waits nor marks: it just leaves the running list out.
-  const Timed cached = AskTimed(kModeCached);
-  EXPECT_EQ((Rendered{"Session1 +g", "#-1", "#3", "#2"}), cached.result);
-  EXPECT_LT(cached.took.count(), 100);
-  EXPECT_EQ(opens_ + 1, Discovery().opens);
+  EXPECT_EQ((Rendered{"Session1 +g", "#-1", "#3", "#2"}), AskRendered(kModeCached));
+  EXPECT_EQ(before + 3, pauses.load());
 
-  qxmodinst_standin_set_open_delay_ms(0);
+  qxmodinst_standin_hold_session_calls(0);
   EXPECT_EQ((Rendered{"Rack9Slot1", "Session1 +g", "#-1", "#3", "#2"}), Settled());
+  EXPECT_EQ(opens_ + 1, Discovery().opens) << "more than one run";
 }
 
 TEST_F(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
@@ -270,14 +288,22 @@ TEST_F(RefreshModes, SearchingWithNothingElseKeepsTheHeaderIntact) {
 
 TEST_F(RefreshModes, WorkerFinishingDuringThePauseIsNotLeftOut) {
   Start();
-  // A run much shorter than the pause: the request holds the request lock
-  // while it sleeps, but the worker never takes it, so the run ends within
-  // the pause and the request answers with its list.
-  qxmodinst_standin_set_open_delay_ms(20);
+  // The run ends within the pause: it waits at the stand-in's gate until the
+  // pause begins, and the pause then waits, on the request's own thread,
+  // until another thread's cached request shows the new list (which it does
+  // only once the worker is idle). The worker takes nothing the pausing
+  // request holds, so the request then answers with its list.
   devices_.Write({"Rack9Slot1 | DMM | acmeDmm"});
-  const Timed full = AskTimed(kModeFull);
-  EXPECT_EQ((Rendered{"Rack9Slot1", "#-1", "#3", "#2"}), full.result);
-  EXPECT_GE(full.took.count(), 100);
+  const Rendered finished = {"Rack9Slot1", "#-1", "#3", "#2"};
+  qxmodinst_standin_hold_session_calls(1);
+  duringNextPause = [&] {
+    qxmodinst_standin_hold_session_calls(0);
+    std::thread([&] {
+      WaitUntil([&] { return AskRendered(kModeCached) == finished; }, "the run to end");
+    }).join();
+  };
+  EXPECT_EQ(finished, AskRendered(kModeFull));
+  EXPECT_FALSE(duringNextPause) << "the request did not pause";
 }
 
 // Host threads asking at the same moment, from before binding on: one
@@ -295,8 +321,7 @@ TEST_F(Serialisation, SimultaneousRequestsStartOneLoaderAndServeOneFirstRequest)
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
       ++ready;
-      while (ready.load() < kThreads) {
-      }
+      while (ready.load() < kThreads) std::this_thread::yield();
       HxHandle names = nullptr;
       int32_t status = kBinding;
       while ((status = Request(plugin_, &names, properties_.get(), 5)) == kBinding) {
@@ -380,3 +405,19 @@ TEST_F(Throttle, DevicesReportedUnchangedNeverRestartTheWorker) {
 
 }  // namespace
 }  // namespace hxtest
+
+// The plug-in's one pause for the discovery worker, interposed for the whole
+// test process (the plug-in resolves nanosleep against the executable
+// first): on the main thread, a pause of 100 ms is counted, and the first
+// runs the step a case gave it before it sleeps.
+extern "C" __attribute__((visibility("default"))) int nanosleep(const timespec *request,
+                                                                timespec *remaining) {
+  using NanosleepFn = int (*)(const timespec *, timespec *);
+  static const auto next = reinterpret_cast<NanosleepFn>(dlsym(RTLD_NEXT, "nanosleep"));
+  if (std::this_thread::get_id() == hxtest::mainThread && request != nullptr &&
+      request->tv_sec == 0 && request->tv_nsec == 100 * 1000 * 1000) {
+    ++hxtest::pauses;
+    if (auto step = std::exchange(hxtest::duringNextPause, nullptr)) step();
+  }
+  return next(request, remaining);
+}

@@ -12,7 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "hxhost_standin.h"
-#include "plugin/bindings.h"
+#include "plugin/sources/configuration.h"
+#include "plugin/sources/hooks.h"
 #include "plugin_harness.h"
 #include "velmora/velmora_hx.h"
 
@@ -44,12 +45,12 @@ void Fallback() {
 class RequestHook : public testing::Test {
  protected:
   void SetUp() override {
-    hx::slots.requestHook.set(Hook);
-    hx::slots.requestFallback.set(Fallback);
+    hx::hookSlots.requestHook.set(Hook);
+    hx::hookSlots.requestFallback.set(Fallback);
   }
   void TearDown() override {
-    hx::slots.requestHook.set(nullptr);
-    hx::slots.requestFallback.set(nullptr);
+    hx::hookSlots.requestHook.set(nullptr);
+    hx::hookSlots.requestFallback.set(nullptr);
   }
   hxtest::Properties properties_;
 };
@@ -87,35 +88,15 @@ TEST_F(RequestHook, IsCalledAfterTheClassTestWithTheArgumentsAsPassed) {
 
   // Without a fallback, a hook answering 0 is all there is.
   hookAnswer = 0;
-  hx::slots.requestFallback.set(nullptr);
+  hx::hookSlots.requestFallback.set(nullptr);
   bound = nullptr;
   EXPECT_EQ(0, GetIOControlNames(0, hxtest::IviClass(), nullptr, &bound, properties_.get(), 2));
   hxhost_dispose_list(bound);
   EXPECT_EQ(1, fallbackCalls);
 }
 
-
-// The configuration library busy with another thread: a request neither
-// waits for it nor loses the refresh it skipped.
-std::vector<std::string> storeNames;
+// The configuration library busy with another thread.
 int storeHandle = 0;
-
-int32_t FakeOpen(const char *, void **handle) {
-  *handle = &storeHandle;
-  return 0;
-}
-int32_t FakeChanged(void *, uint8_t *changed) {
-  *changed = 0;  // never tells: only an owed refresh can see an edit
-  return 0;
-}
-int32_t FakeCount(void *, int32_t *count) {
-  *count = static_cast<int32_t>(storeNames.size());
-  return 0;
-}
-int32_t FakeNth(void *, uint32_t index, const char **name) {
-  *name = storeNames[index - 1].c_str();
-  return 0;
-}
 
 int closes = 0;
 int32_t FakeClose(void *handle, int32_t save) {
@@ -128,7 +109,7 @@ int32_t FakeClose(void *handle, int32_t save) {
 TEST(BusyConfigurationLibrary, AReleaseClosesTheConfigurationWhenTheHolderLetsGo) {
   {
     hx::GateLock lock(hx::configGate);
-    hx::slots.cfgCloseIniFile.set(FakeClose);
+    hx::configSlots.cfgCloseIniFile.set(FakeClose);
     hx::SetConfigHandle(&storeHandle);
   }
   std::promise<void> held, done;
@@ -148,38 +129,6 @@ TEST(BusyConfigurationLibrary, AReleaseClosesTheConfigurationWhenTheHolderLetsGo
   EXPECT_EQ(1, closes);
   hx::GateLock lock(hx::configGate);
   EXPECT_EQ(nullptr, hx::GetConfigHandle());
-}
-
-TEST(BusyConfigurationLibrary, ARequestKeepsItsListAndTheNextOneRebuildsIt) {
-  {
-    hx::GateLock lock(hx::configGate);
-    hx::slots.cfgOpenIniFile.set(FakeOpen);
-    hx::slots.cfgConfigurationChanged.set(FakeChanged);
-    hx::slots.cfgGetNumberOfLogicalNames.set(FakeCount);
-    hx::slots.cfgGetNthLogicalName.set(FakeNth);
-  }
-  storeNames = {"Alpha"};
-  hxtest::Properties properties;
-  hxtest::Plugin linked{};
-  linked.GetIOControlNames = GetIOControlNames;
-  HxHandle names = nullptr;
-  ASSERT_EQ(0, hxtest::RequestUntilBound(linked, &names, properties.get(), 1));
-  EXPECT_EQ((std::vector<std::string>{"Alpha", "#-1", "#3", "#2"}), hxtest::TakeList(names));
-
-  storeNames = {"Alpha", "Beta"};
-  std::promise<void> held, done;
-  std::thread holder([&] {
-    hx::GateLock lock(hx::configGate);
-    held.set_value();
-    done.get_future().wait();
-  });
-  held.get_future().wait();
-  EXPECT_EQ((std::vector<std::string>{"Alpha", "#-1", "#3", "#2"}),
-            hxtest::RequestRendered(linked, properties.get(), 1));
-  done.set_value();
-  holder.join();
-  EXPECT_EQ((std::vector<std::string>{"Alpha", "Beta", "#-1", "#3", "#2"}),
-            hxtest::RequestRendered(linked, properties.get(), 0));
 }
 
 }  // namespace

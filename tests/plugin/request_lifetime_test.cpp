@@ -72,7 +72,8 @@ HxVariantRef exitingProperties = nullptr;
 // has refilled its list, reading it through requests, as a host thread
 // still running at exit would.
 void AfterPluginDestructors() {
-  for (int attempt = 0; attempt < 2000; ++attempt) {
+  // Polls for up to a minute: only a failing case waits that long.
+  for (int attempt = 0; attempt < 12000; ++attempt) {
     HxHandle names = nullptr;
     const int32_t status =
         exitingPlugin->GetIOControlNames(0, kIviClass, nullptr, &names, exitingProperties, 2);

@@ -8,6 +8,7 @@
 // allocations (made on the plug-in's behalf, reported as host statuses)
 // are never the ones that fail.
 #include <dlfcn.h>
+#include <stdlib.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -194,6 +195,26 @@ TEST(RequestMemory, FailuresWhileIndexingLargeListsAnswerSixToo) {
   Properties properties;
   BindAndSettle(plugin, properties.get());
   SweepAllocations(plugin, properties.get(), 97);
+}
+
+// A binding that runs out of memory at any allocation, before or after it
+// opened the library, leaves nothing of it loaded: here the library lacks
+// an entry, so the binding fails even where memory does not run out.
+TEST(BindingMemory, EveryFailedAllocationLeavesTheLibraryUnloaded) {
+  setenv("VELMORA_HX_CONFIG_LIBRARY", CONFIG_LIBRARY_WITHOUT_ENTRY, 1);
+  const Plugin &plugin = LoadPlugin();
+  for (int64_t n = 1;; ++n) {
+    fired = false;
+    armed = true;
+    countdown = n;
+    const int32_t status = plugin.IviIni_ReloadConfiguration(nullptr);
+    armed = false;
+    EXPECT_EQ(-1, status) << "allocation " << n;
+    void *left = dlopen(CONFIG_LIBRARY_WITHOUT_ENTRY, RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(nullptr, left) << "the library stayed loaded after allocation " << n;
+    if (left != nullptr) dlclose(left);
+    if (!fired) break;
+  }
 }
 
 }  // namespace

@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "hxhost_standin.h"
-#include "plugin/filters.h"
-#include "plugin/host_data.h"
-#include "plugin/result_list.h"
+#include "plugin/request/filters.h"
+#include "plugin/host/host_data.h"
+#include "plugin/request/result_list.h"
 #include "plugin_harness.h"
 
 namespace hxtest {

@@ -15,9 +15,9 @@
 
 #include "hxhost_standin.h"
 #include "list_entries.h"
-#include "plugin/listing.h"
-#include "plugin/master_lists.h"
-#include "plugin/sessions.h"
+#include "plugin/request/listing.h"
+#include "plugin/lists/master_lists.h"
+#include "plugin/request/sessions.h"
 
 namespace {
 

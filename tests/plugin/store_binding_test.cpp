@@ -89,6 +89,13 @@ class StoreBinding : public testing::Test {
     qxmodinst_standin_set_devices_file(devices_.path().c_str());
   }
   Rendered Ask(uint32_t mode) { return RequestRendered(plugin_, properties_.get(), mode); }
+  Rendered Settled() { return TakeList(RequestUntilSettled(plugin_, properties_.get())); }
+  // A result without the "<Searching for more>" marker and the entry before it.
+  static Rendered WithoutMarker(Rendered shown) {
+    const auto marker = std::find(shown.begin(), shown.end(), kMarker);
+    if (marker != shown.end()) shown.erase(marker - 1, marker + 1);
+    return shown;
+  }
 
   StoreFile store_;
   DevicesFile devices_{{"Rack1Slot2 | DMM | acmeDmm"}};
@@ -103,11 +110,12 @@ TEST_F(StoreBinding, EditsShowInTheModesThatRefresh) {
   store_.Write(kStore);
   Bind();
   EXPECT_EQ(kBothNames, BindAndSettle(plugin_, properties_.get()));
-  // Without a discovery session no request restarts discovery, so every
-  // answer below is settled. The release closed the configuration too; a
-  // full refresh opens it again.
+  // Without a discovery session no request restarts discovery. The release
+  // closed the configuration too; a full refresh brings it up again on the
+  // source's worker, showing the names it had meanwhile.
   EXPECT_EQ(0, plugin_.ReleasingAppRef(nullptr));
-  EXPECT_EQ(kBothNames, Ask(kModeFull));
+  EXPECT_EQ(kBothNames, WithoutMarker(Ask(kModeFull)));
+  EXPECT_EQ(kBothNames, Settled());
 
   store_.Write(kStore + kAnotherName);
   EXPECT_EQ(kBothNames, Ask(kModeCached));
@@ -121,12 +129,14 @@ TEST_F(StoreBinding, EditsShowInTheModesThatRefresh) {
 }
 
 // A store that cannot be opened, missing or refused, leaves the IVI list
-// empty, and the next request tries again: mending the file is enough.
+// empty. Mode 0 tries again once the rescan is due, mode 1 at once: mending
+// the file is enough.
 class UnopenedStore : public StoreBinding, public testing::WithParamInterface<std::string> {};
 
 TEST_P(UnopenedStore, IsTriedAgainUntilMended) {
   if (!GetParam().empty()) store_.Write(GetParam());
   Bind();
+  FreezeFakeClock();
   {
     StderrCapture capture;
     EXPECT_EQ(kDevicesOnly, BindAndSettle(plugin_, properties_.get()));
@@ -136,9 +146,25 @@ TEST_P(UnopenedStore, IsTriedAgainUntilMended) {
                                   (GetParam().empty() ? "-1301" : "-1308")))
         << capture.Text();
   }
-  EXPECT_EQ(kDevicesOnly, Ask(kModeChanged));
   store_.Write(kStore);
-  EXPECT_EQ(kBothNames, Ask(kModeChanged));
+  EXPECT_EQ(kDevicesOnly, Settled());
+  AdvanceFakeClock(21);
+  EXPECT_EQ(kBothNames, Settled());
+
+  // Broken again and released: a full refresh tries at once, and keeps the
+  // names it had.
+  store_.Write(kBadStore);
+  EXPECT_EQ(0, plugin_.ReleasingAppRef(nullptr));
+  {
+    StderrCapture capture;
+    Ask(kModeFull);
+    EXPECT_EQ(kBothNames, Settled());
+    EXPECT_NE(std::string::npos, capture.Text().find("status -1308")) << capture.Text();
+  }
+  store_.Write(kStore + kAnotherName);
+  Ask(kModeFull);
+  EXPECT_EQ((Rendered{"Bench2.Gen", "Bench3.Scope", "Meter7", "Rack1Slot2", "#-1", "#3", "#2"}),
+            Settled());
 }
 INSTANTIATE_TEST_SUITE_P(MissingOrRefused, UnopenedStore, testing::Values("", kBadStore),
                          [](const testing::TestParamInfo<std::string> &store) {
@@ -337,10 +363,10 @@ TEST_F(StoreBinding, TheLoaderAndTheExportsBindTheLibraryOnce) {
   }
   EXPECT_EQ(1, loads);
   // The bound request may have found the library busy with an export and
-  // kept the list as it was; the next request, even in mode 0, owes it a
-  // rebuild. Whether discovery ran depends on when the exports closed its
-  // session.
-  const Rendered listed = Ask(kModeChanged);
+  // kept the list as it was, or started the store's worker; the next
+  // requests, even in mode 0, owe it a rebuild. Whether discovery ran
+  // depends on when the exports closed its session.
+  const Rendered listed = Settled();
   ASSERT_GE(listed.size(), 2u);
   EXPECT_EQ((Rendered{"Bench3.Scope", "Meter7"}), Rendered(listed.begin(), listed.begin() + 2));
 }

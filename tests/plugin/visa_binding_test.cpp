@@ -20,8 +20,6 @@
 namespace hxtest {
 namespace {
 
-constexpr auto kPatience = std::chrono::seconds(10);
-
 const std::vector<std::string> kResources = {"TCPIP0::10.0.0.7::INSTR", "GPIB0::12::INSTR",
                                              "ASRL1::INSTR", "GPIB0::2::INSTR",
                                              "TCPIP0::10.0.0.9::5025::SOCKET"};
@@ -171,64 +169,61 @@ TEST_P(VisaFailure, KeepsWhatWasListedAndLeavesNothingOpen) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, VisaFailure,
-    testing::Values(Failure{"LibraryMissing",
-                            [](VisaBinding &test) {
-                              test.Bind("libno-such-visa.so");
-                              HxHandle names = nullptr;
-                              RequestUntilBound(test.plugin_, &names, test.properties_.get(),
-                                                kModeFull);
-                              TakeList(names);
-                            },
-                            kNothing, "VISA library libno-such-visa.so not bound: {"},
-                    Failure{"EntryMissing",
-                            [](VisaBinding &test) {
-                              test.Bind(VISA_NOFINDNEXT_PATH);
-                              HxHandle names = nullptr;
-                              RequestUntilBound(test.plugin_, &names, test.properties_.get(),
-                                                kModeFull);
-                              TakeList(names);
-                            },
-                            kNothing, "viFindNext"},
-                    Failure{"ResourceManagerFails",
-                            [](VisaBinding &test) {
-                              visa_standin_fail_open_default_rm(VI_ERROR_SYSTEM_ERROR);
-                              test.Bind();
-                              HxHandle names = nullptr;
-                              RequestUntilBound(test.plugin_, &names, test.properties_.get(),
-                                                kModeFull);
-                              TakeList(names);
-                            },
-                            kNothing, "VISA resource manager not opened: "},
-                    Failure{"NextNameFailsHalfWay",
-                            [](VisaBinding &test) {
-                              test.Bind();
-                              BindAndSettle(test.plugin_, test.properties_.get());
-                              visa_standin_fail_find_next_after(2, VI_ERROR_SYSTEM_ERROR);
-                              test.Ask(kModeFull);
-                            },
-                            kListed, nullptr},
-                    Failure{"ExpressionNarrowsTheList",
-                            [](VisaBinding &test) {
-                              setenv("VELMORA_HX_VISA_EXPRESSION", "GPIB?*", 1);
-                              test.Bind();
-                              BindAndSettle(test.plugin_, test.properties_.get());
-                            },
-                            Rendered{"GPIB0::2::INSTR", "GPIB0::12::INSTR", "#-1", "#3", "#2"},
-                            nullptr},
-                    Failure{"InvalidExpressionListsNothing",
-                            [](VisaBinding &test) {
-                              setenv("VELMORA_HX_VISA_EXPRESSION", "[GPIB", 1);
-                              test.Bind();
-                              BindAndSettle(test.plugin_, test.properties_.get());
-                            },
-                            kNothing, nullptr},
-                    Failure{"NoResources",
-                            [](VisaBinding &test) {
-                              test.resources_.Write({"# nothing here"});
-                              test.Bind();
-                              BindAndSettle(test.plugin_, test.properties_.get());
-                            },
-                            kNothing, nullptr}),
+    testing::Values(
+        Failure{"LibraryMissing",
+                [](VisaBinding &test) {
+                  test.Bind("libno-such-visa.so");
+                  HxHandle names = nullptr;
+                  RequestUntilBound(test.plugin_, &names, test.properties_.get(), kModeFull);
+                  TakeList(names);
+                },
+                kNothing, "VISA library libno-such-visa.so not bound: {"},
+        Failure{"EntryMissing",
+                [](VisaBinding &test) {
+                  test.Bind(VISA_NOFINDNEXT_PATH);
+                  HxHandle names = nullptr;
+                  RequestUntilBound(test.plugin_, &names, test.properties_.get(), kModeFull);
+                  TakeList(names);
+                },
+                kNothing, "viFindNext"},
+        Failure{"ResourceManagerFails",
+                [](VisaBinding &test) {
+                  visa_standin_fail_open_default_rm(VI_ERROR_SYSTEM_ERROR);
+                  test.Bind();
+                  HxHandle names = nullptr;
+                  RequestUntilBound(test.plugin_, &names, test.properties_.get(), kModeFull);
+                  TakeList(names);
+                },
+                kNothing, "VISA resource manager not opened: "},
+        Failure{"NextNameFailsHalfWay",
+                [](VisaBinding &test) {
+                  test.Bind();
+                  BindAndSettle(test.plugin_, test.properties_.get());
+                  visa_standin_fail_find_next_after(2, VI_ERROR_SYSTEM_ERROR);
+                  test.Ask(kModeFull);
+                },
+                kListed, nullptr},
+        Failure{"ExpressionNarrowsTheList",
+                [](VisaBinding &test) {
+                  setenv("VELMORA_HX_VISA_EXPRESSION", "GPIB?*", 1);
+                  test.Bind();
+                  BindAndSettle(test.plugin_, test.properties_.get());
+                },
+                Rendered{"GPIB0::2::INSTR", "GPIB0::12::INSTR", "#-1", "#3", "#2"}, nullptr},
+        Failure{"InvalidExpressionListsNothing",
+                [](VisaBinding &test) {
+                  setenv("VELMORA_HX_VISA_EXPRESSION", "[GPIB", 1);
+                  test.Bind();
+                  BindAndSettle(test.plugin_, test.properties_.get());
+                },
+                kNothing, nullptr},
+        Failure{"NoResources",
+                [](VisaBinding &test) {
+                  test.resources_.Write({"# nothing here"});
+                  test.Bind();
+                  BindAndSettle(test.plugin_, test.properties_.get());
+                },
+                kNothing, nullptr}),
     [](const testing::TestParamInfo<Failure> &failure) { return std::string(failure.param.name); });
 
 }  // namespace

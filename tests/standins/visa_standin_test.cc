@@ -3,6 +3,8 @@
 // CTest starts it with VISA_STANDIN_RESOURCES naming examples/visa.txt.
 #include <dlfcn.h>
 
+#include <cstdlib>
+
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -216,6 +218,69 @@ TEST_F(VisaControls, InjectedFailuresWriteNothingAndHeldCallsReturnOnceReopened)
   for (const char *entry : {"viOpenDefaultRM", "viFindRsrc", "viClose", "viStatusDesc"}) {
     EXPECT_NE(dlsym(other, entry), nullptr) << entry;
   }
+  dlclose(other);
+}
+
+TEST_F(VisaControls, AHeldOpenStaysInFlightWhileFindsAreServedAndReturnsOnceReleased) {
+  visa_standin_hold_opens(1);
+  ViSession rm = 0;
+  std::future<ViStatus> open = std::async(std::launch::async, [&] { return viOpenDefaultRM(&rm); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (visa_standin_opens_waiting() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ASSERT_EQ(visa_standin_opens_waiting(), 1);
+  EXPECT_EQ(visa_standin_calls_waiting(), 0);  // the common gate is not involved
+
+  // Finds, walks and closes on an open resource manager go on meanwhile.
+  ViFindList list = 0;
+  ViUInt32 count = 0;
+  ASSERT_EQ(viFindRsrc(rm_, kInstruments, &list, &count, description_), VI_SUCCESS);
+  EXPECT_EQ(viFindNext(list, description_), VI_SUCCESS);
+  EXPECT_EQ(viClose(list), VI_SUCCESS);
+  EXPECT_EQ(open.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+  visa_standin_counters counters = Counters();
+  EXPECT_EQ(counters.open_default_rm_calls, 2);
+  EXPECT_EQ(counters.resource_managers_opened, 1);
+
+  visa_standin_hold_opens(0);
+  ASSERT_EQ(open.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_EQ(open.get(), VI_SUCCESS);
+  EXPECT_NE(rm, 0u);
+  EXPECT_NE(rm, rm_);
+  EXPECT_EQ(Counters().resource_managers_open, 2);
+
+  // A reset opens the opens' gate; the open let go finds the state after it.
+  visa_standin_hold_opens(1);
+  visa_standin_fail_open_default_rm(VI_ERROR_SYSTEM_ERROR);
+  open = std::async(std::launch::async, [&] { return viOpenDefaultRM(&rm); });
+  while (visa_standin_opens_waiting() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ASSERT_EQ(visa_standin_opens_waiting(), 1);
+  visa_standin_reset();
+  ASSERT_EQ(open.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_EQ(open.get(), VI_SUCCESS);
+  EXPECT_EQ(visa_standin_opens_waiting(), 0);
+  counters = Counters();
+  EXPECT_EQ(counters.resource_managers_opened, 1);
+  EXPECT_EQ(counters.resource_managers_open, 1);
+}
+
+TEST(VisaEnvironment, TheOpenDelayIsReadAtLoadAndABadValueIsReported) {
+  // A build loaded by path is a library of its own, reading the environment
+  // afresh; the one without viFindNext serves as such.
+  ASSERT_EQ(setenv("VISA_STANDIN_OPEN_DELAY_MS", "600001", 1), 0);
+  void *other = dlopen(VISA_NOFINDNEXT_PATH, RTLD_NOW | RTLD_LOCAL);
+  unsetenv("VISA_STANDIN_OPEN_DELAY_MS");
+  ASSERT_NE(other, nullptr) << dlerror();
+  using Errors = size_t (*)(char *, size_t);
+  const auto errors = reinterpret_cast<Errors>(dlsym(other, "visa_standin_errors"));
+  ASSERT_NE(errors, nullptr);
+  char text[256] = "";
+  errors(text, sizeof text);
+  EXPECT_STREQ(text,
+               "VISA_STANDIN_OPEN_DELAY_MS='600001' is not a number in the allowed range; ignored");
   dlclose(other);
 }
 

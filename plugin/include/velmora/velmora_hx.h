@@ -15,9 +15,12 @@
  *   disposes of before it returns.
  * - Strings passed in are length-prefixed (one length byte, then the bytes)
  *   where the type is ConstPStr, NUL-terminated where it is char *.
- * - No call raises an exception or keeps a lock when it returns. Requests are
- *   serialised inside the plug-in; slow discovery runs on detached worker
- *   threads that a request never waits for longer than 100 ms.
+ * - No call raises an exception or keeps a lock when it returns. The entries
+ *   the host calls on its UI path (GetIOControlNames, ReleasingAppRef) never
+ *   wait for a call into an outside library that another thread is making:
+ *   slow work (discovery, opening a store, VISA) runs on detached worker
+ *   threads, one per library, and a request waits for none of them except
+ *   for one pause of 100 ms for a running discovery worker.
  * - The library stays mapped after the host unloads it, because a worker may
  *   still be running.
  * - The IviIni_* functions below bear the names of libvelmora's functions
@@ -101,12 +104,21 @@ enum {
  *          on: untouched.
  * A null names address answers 7 where the result would be stored.
  *
- * Never waits for a call into the discovery or configuration library that
- * another thread is making; its only pause is one of 100 ms for a running
- * discovery worker. With a configuration library bound, modes 0 and 1 reload
- * the store on this thread (mode 0 only when its file changed); while
- * another thread is inside the configuration library the IVI names are
- * served as they were.
+ * Never waits for another thread's call into the discovery, configuration or
+ * VISA library; its only pause is one of 100 ms for a running discovery
+ * worker. Each source on its own:
+ * - discovery: answers 2 until the discovery library is bound, and only
+ *   until then; modes 0 and 1 restart its worker as above.
+ * - configuration (opt-in, below): the store is opened on the source's own
+ *   worker, which modes 0 and 1 start whenever no store is open (mode 0, after
+ *   a store that failed to open, only once 20 seconds have passed); while it
+ *   runs, their answer carries "<Searching for more>" and the IVI names as
+ *   they were. With the store open, mode 1 reloads it on this thread and
+ *   mode 0 does so only when its file changed; while another thread is
+ *   inside the configuration library the IVI names are served as they were,
+ *   and the next mode-0 or mode-1 request makes the refresh.
+ * - VISA (opt-in, below): bound, opened and listed on its own worker, which
+ *   mode 1 starts, and mode 0 once the listing is more than 20 seconds old.
  */
 VELMORA_HX_API int32_t GetIOControlNames(uint32_t appContext, ConstPStr ioClass, void *reserved,
                                          HxHandle *names, HxVariantRef properties, uint32_t mode);
@@ -122,11 +134,16 @@ VELMORA_HX_API int32_t GetIOControlRtClickMenuItems(uintptr_t a1, uintptr_t a2, 
                                                     HxHandle *items);
 
 /* Closes the configuration handle (without saving), the installed-devices
-   session and the VISA resource manager the plug-in holds open. Never waits
-   for a call in flight: what another thread is using or opening is closed by
-   that thread as soon as its call returns, so nothing opened before or
-   during the release is left open. Answers what the release hook answers when one is bound (never
-   on this platform), otherwise 0. The argument is not used. */
+   session and the VISA resource manager the plug-in holds open, each source
+   on its own. Never waits for a call in flight: what another thread is using
+   or opening is closed by that thread as soon as its call returns, so
+   nothing opened before or during the release is left open. The lists stay
+   as they were. Afterwards the store and the VISA resource manager are
+   opened again by later requests, on their workers; a new installed-devices
+   session only by the next call that binds the discovery library
+   (IviIni_OpenIniFile, IviIni_ConfigurationChanged, the attribute
+   functions). Answers what the release hook answers when one is bound
+   (never in this build), otherwise 0. The argument is not used. */
 VELMORA_HX_API int32_t ReleasingAppRef(void *appRef);
 
 /* Answers the plug-in interface number, 4. */
@@ -142,11 +159,12 @@ VELMORA_HX_API int32_t GetInfo(void);
  * for, such as "libvelmora.so.1", or a path; ignored by set-user-ID and
  * set-group-ID processes). Unset or empty, nothing is loaded and these answer
  * 0 and write none of their outputs. Set, the first of them (or the
- * plug-in's binding worker) loads the library and binds its twelve entries,
- * all or none; when that fails they answer -1 and write nothing, one trace
- * line names the library and what was missing, and the next call tries
- * again. The plug-in serialises every call into the library, which takes no
- * locks of its own.
+ * configuration source's worker) loads the library and binds its twelve
+ * entries, all or none; when that fails they answer -1 and write nothing,
+ * one trace line names the library and what was missing, and the next call
+ * (or request) tries again. A host plug-in (this one, or a copy of it) is
+ * refused the same way. The plug-in serialises every call into the library,
+ * which takes no locks of its own.
  *
  * With the library bound, the "IVI" control lists the logical names of the
  * store that the library opens for a null path: for libvelmora's file store
@@ -154,9 +172,12 @@ VELMORA_HX_API int32_t GetInfo(void);
  *
  * IviIni_OpenIniFile additionally binds libqxmodinst.so and opens the
  * installed-devices session; IviIni_CloseIniFile closes that session first.
- * IviIni_ConfigurationChanged writes 1 to *changed when the discovery library
- * reports that the installed devices changed since the session was opened,
- * otherwise 0 (nothing when changed is null).
+ * IviIni_ConfigurationChanged binds libqxmodinst.so too, and writes 1 to
+ * *changed when the configuration library reports that the handle's store
+ * changed, when the discovery library reports that the installed devices
+ * changed since the session was opened, or when a bound VISA library's
+ * listing is more than 20 seconds old; otherwise 0 (nothing when changed is
+ * null). It never binds, opens or waits for the VISA library.
  */
 VELMORA_HX_API int32_t IviIni_OpenIniFile(const char *path, void **handle);
 VELMORA_HX_API int32_t IviIni_CloseIniFile(void *handle, uint8_t save);
@@ -192,9 +213,12 @@ VELMORA_HX_API int32_t IviIni_GetDriverPrefix(void *handle, const char *name, ch
  *                                0, an empty name, list 0, status 0);
  *   IviIni_GetNextVisaName       the next name of that list;
  *   IviIni_CloseVisaNameList     closes the list (0 is no list).
- * A failing binding answers -1 (one trace line names the library and what
- * was missing; the next call tries again); a failing VISA call answers VISA's
- * status. ReleasingAppRef closes the resource manager and with it every list.
+ * The expression is used whole, whatever its length; one the library refuses
+ * is named in a trace line. A failing binding answers -1 (one trace line
+ * names the library and what was missing; the next call tries again); a
+ * failing VISA call answers VISA's status (trace lines write it as VISA does,
+ * in hexadecimal). ReleasingAppRef closes the resource manager and with it
+ * every list.
  */
 VELMORA_HX_API int32_t IviIni_GetNumberOfVisaNames(int32_t *count, char *buffer, uint32_t *list);
 VELMORA_HX_API int32_t IviIni_GetNextVisaName(uint32_t list, char *buffer);
