@@ -184,8 +184,10 @@ velmora_deb_symbols(store_runtime libvelmora-store1 libvelmora-store.so.1
   "${PROJECT_SOURCE_DIR}/config/libvelmora-store.symbols")
 # Binaries are stripped; their debug information goes to <package>-dbgsym.
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
-# Mends what CPack leaves undone (md5sums and docs of -dbgsym, ldconfig).
+# Mends what CPack leaves undone (.comment sections, md5sums and docs of
+# -dbgsym, ldconfig).
 set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/DebianPackagesFinish.cmake")
+set(CPACK_VELMORA_OBJCOPY "${CMAKE_OBJCOPY}")
 # The development files are of this exact build of the libraries: the CMake
 # package names the plug-in's file too.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS

@@ -1,6 +1,8 @@
 # Run by CPack after it has made the Debian packages (CPACK_POST_BUILD_SCRIPTS),
-# to finish them the way Debian's own tools would. CPack 3.25 leaves three
+# to finish them the way Debian's own tools would. CPack 3.25 leaves four
 # things to mend:
+#  - its stripped binaries keep the .comment section (the compiler's and the
+#    start files' version strings), which dh_strip removes;
 #  - the md5sums of a -dbgsym package list the files by their absolute path
 #    in CPack's staging folder, so dpkg and lintian find none of them;
 #  - a -dbgsym package has no /usr/share/doc entry; as debhelper does, it gets
@@ -26,11 +28,37 @@ function(velmora_write_md5sums tree)
   file(WRITE "${tree}/DEBIAN/md5sums" "${sums}")
 endfunction()
 
+# Removes the .comment section of every ELF file of a package tree, as
+# dh_strip does, and writes the md5sums anew. The build ID, and with it the
+# binary's debug file in the -dbgsym package, stays the same.
+function(velmora_drop_comments tree)
+  file(GLOB_RECURSE files LIST_DIRECTORIES false "${tree}/usr/*")
+  set(changed FALSE)
+  foreach(f IN LISTS files)
+    if(IS_SYMLINK "${f}")
+      continue()
+    endif()
+    file(READ "${f}" magic LIMIT 4 HEX)
+    if(magic STREQUAL "7f454c46")
+      execute_process(COMMAND "${CPACK_VELMORA_OBJCOPY}" --remove-section=.comment "${f}"
+        COMMAND_ERROR_IS_FATAL ANY)
+      set(changed TRUE)
+    endif()
+  endforeach()
+  if(changed)
+    velmora_write_md5sums("${tree}")
+  endif()
+endfunction()
+
 function(velmora_finish_package package_file)
   set(tree "${package_file}.tree")
   file(REMOVE_RECURSE "${tree}")
   execute_process(COMMAND dpkg-deb --raw-extract "${package_file}" "${tree}"
     COMMAND_ERROR_IS_FATAL ANY)
+
+  if(package_file MATCHES "\\.deb$")
+    velmora_drop_comments("${tree}")
+  endif()
 
   if(package_file MATCHES "\\.ddeb$")
     execute_process(COMMAND dpkg-deb --field "${package_file}" Package

@@ -1,7 +1,6 @@
 // Opening, saving, reloading and closing a store file, the change test, and
 // the problem record that says why a file was refused or a save failed.
 #include <errno.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -20,8 +19,12 @@ using store::FileFailure;
 using store::FileStep;
 using store::ParseError;
 
+// Copies as much of `text` as fits, always terminated: the record's strings
+// are cut to fit, by design.
 void Copy(char *to, size_t size, const char *text) {
-  snprintf(to, size, "%s", text != nullptr ? text : "");
+  const size_t length = text != nullptr ? strnlen(text, size - 1) : 0;
+  if (length > 0) memcpy(to, text, length);
+  to[length] = '\0';
 }
 
 // Starts a problem record afresh: status 0, empty strings.

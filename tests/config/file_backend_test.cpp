@@ -530,10 +530,15 @@ TEST_F(FileStore, EachKindOfFileEndsInACompleteSaveOrARefusalThatTouchesNothing)
       {"a symbolic link re-pointed at another file: refused, both files untouched", User::kSelf,
        [&] {
          WriteFileAt("store.ini", bench), WriteFileAt("secret.ini", "[Device Secret]\n");
-         chmod("secret.ini", 0600), symlink("store.ini", "link.ini");
+         EXPECT_EQ(chmod("secret.ini", 0600), 0);
+         EXPECT_EQ(symlink("store.ini", "link.ini"), 0);
          return std::string("link.ini");
        },
-       [] { unlink("link.ini"), symlink("secret.ini", "link.ini"); }, kIviIniStoreChangedOnDisk,
+       [] {
+         EXPECT_EQ(unlink("link.ini"), 0);
+         EXPECT_EQ(symlink("secret.ini", "link.ini"), 0);
+       },
+       kIviIniStoreChangedOnDisk,
        [&] {
          EXPECT_EQ(ReadFileAt("secret.ini"), "[Device Secret]\n");
          EXPECT_EQ(ReadFileAt("store.ini"), bench);
@@ -542,7 +547,8 @@ TEST_F(FileStore, EachKindOfFileEndsInACompleteSaveOrARefusalThatTouchesNothing)
        }},
       {"a symbolic link whose file was deleted: refused, the link stays a link", User::kSelf,
        [&] {
-         WriteFileAt("store.ini", bench), symlink("store.ini", "link.ini");
+         WriteFileAt("store.ini", bench);
+         EXPECT_EQ(symlink("store.ini", "link.ini"), 0);
          return std::string("link.ini");
        },
        [] { unlink("store.ini"); }, kIviIniStoreChangedOnDisk,
@@ -559,7 +565,8 @@ TEST_F(FileStore, EachKindOfFileEndsInACompleteSaveOrARefusalThatTouchesNothing)
        [&] { EXPECT_EQ(entries(), names({})); }},
       {"a file with a second hard link: refused, the two names keep one file", User::kSelf,
        [&] {
-         WriteFileAt("store.ini", bench), link("store.ini", "other.ini");
+         WriteFileAt("store.ini", bench);
+         EXPECT_EQ(link("store.ini", "other.ini"), 0);
          return std::string("store.ini");
        },
        [] {}, kIviIniStoreHardLinked,
