@@ -1,13 +1,14 @@
-# Installation: both libraries, their public headers, a CMake package
-# (find_package(velmora) gives velmora::velmora and velmora::velmora_hx) and
-# pkg-config files. The demo host and the stand-ins are not installed: they
+# Installation: the libraries, their public headers, a CMake package
+# (find_package(velmora) gives velmora::velmora, velmora::velmora_hx and, in
+# the file flavour, velmora::velmora_store) and pkg-config files. The demo host and the stand-ins are not installed: they
 # exist for tests and the demo only, and so does the second, file-flavour copy
 # of libvelmora that placeholder builds make (velmora_file_store).
 #
 # Every file belongs to one install component, which is one Debian package
-# (DebianPackages.cmake): runtime (libvelmora.so.1*), plugin
-# (velmora/libvelmora_hx.so), dev (headers, the libvelmora.so link, the CMake package,
-# pkg-config files, libvelmora(3)) and tools (velmora-store, tools/).
+# (DebianPackages.cmake): runtime (libvelmora.so.1*), store_runtime
+# (libvelmora-store.so.1*, file flavour), plugin (velmora/libvelmora_hx.so),
+# dev (headers, the .so links, the CMake package, pkg-config files, the
+# section 3 manual pages) and tools (velmora-store, tools/).
 include(CMakePackageConfigHelpers)
 
 set(VELMORA_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/velmora")
@@ -29,6 +30,14 @@ install(TARGETS velmora_hx EXPORT velmoraTargets
     COMPONENT plugin
   PUBLIC_HEADER DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/velmora" COMPONENT dev)
 
+# The store file's whole C interface, built with the file flavour only.
+if(TARGET velmora_store)
+  install(TARGETS velmora_store EXPORT velmoraTargets
+    LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" PERMISSIONS ${VELMORA_LIBRARY_PERMISSIONS}
+      COMPONENT store_runtime NAMELINK_COMPONENT dev
+    PUBLIC_HEADER DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/velmora" COMPONENT dev)
+endif()
+
 install(EXPORT velmoraTargets NAMESPACE velmora:: DESTINATION "${VELMORA_CMAKE_DIR}"
   COMPONENT dev)
 configure_package_config_file(cmake/velmoraConfig.cmake.in
@@ -43,7 +52,11 @@ install(FILES "${PROJECT_BINARY_DIR}/velmoraConfig.cmake"
 file(RELATIVE_PATH VELMORA_PC_UP "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 # The answer may end in a slash, which would double the one the .pc files add.
 string(REGEX REPLACE "/$" "" VELMORA_PC_UP "${VELMORA_PC_UP}")
-foreach(pc velmora velmora_hx)
+set(_velmora_pc_files velmora velmora_hx)
+if(TARGET velmora_store)
+  list(APPEND _velmora_pc_files velmora-store)
+endif()
+foreach(pc IN LISTS _velmora_pc_files)
   configure_file("cmake/${pc}.pc.in" "${PROJECT_BINARY_DIR}/${pc}.pc" @ONLY)
   install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc"
     DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig" COMPONENT dev)

@@ -36,20 +36,32 @@ function(velmora_version_script target script)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${script}")
 endfunction()
 
-# Exports exactly the functions named in a list file (one name per line, '#'
-# starts a comment) from a shared library: the version script is generated
-# from the list, so the list is the one place that names what leaves it.
-function(velmora_export_list target symbols_file)
-  set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}.map")
+# velmora_read_export_list(<list file> <variable>): the function names of an
+# export list (one name per line, '#' starts a comment), as a CMake list; the
+# build configures again when the file changes.
+function(velmora_read_export_list symbols_file variable)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${symbols_file}")
   file(STRINGS "${symbols_file}" lines)
-  set(globals "")
+  set(names "")
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "#.*" "" line "${line}")
     string(STRIP "${line}" line)
     if(line)
-      string(APPEND globals "    ${line};\n")
+      list(APPEND names "${line}")
     endif()
+  endforeach()
+  set(${variable} "${names}" PARENT_SCOPE)
+endfunction()
+
+# Exports exactly the functions named in a list file from a shared library:
+# the version script is generated from the list, so the list is the one place
+# that names what leaves it.
+function(velmora_export_list target symbols_file)
+  set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}.map")
+  velmora_read_export_list("${symbols_file}" names)
+  set(globals "")
+  foreach(name IN LISTS names)
+    string(APPEND globals "    ${name};\n")
   endforeach()
   file(CONFIGURE OUTPUT "${script}"
     CONTENT "{\n  global:\n${globals}  local:\n    *;\n};\n")
@@ -77,3 +89,37 @@ function(velmora_add_gtest name)
 endfunction()
 
 find_package(Threads REQUIRED)
+
+# Debian's hardening, for every binary of the optimised builds the packages
+# are made from: stack protector, fortified libc calls (they need -O1 or
+# more, so debug builds at -O0 go without), format checks, control-flow
+# protection (bookworm's dpkg-buildflags does not add it; GCC 12 on x86-64
+# has it), a read-only relocation table, and, through velmora_bind_now, all
+# symbols bound at load. Sanitizer builds are left as they are.
+option(VELMORA_HARDENING "Debian's hardening flags in optimised builds" ON)
+set(VELMORA_HARDENED OFF)
+if(VELMORA_HARDENING AND NOT VELMORA_SANITIZE AND
+   CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$")
+  set(VELMORA_HARDENED ON)
+  include(CheckCCompilerFlag)
+  add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security)
+  add_compile_options(-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2)
+  check_c_compiler_flag(-fcf-protection VELMORA_HAVE_CF_PROTECTION)
+  if(VELMORA_HAVE_CF_PROTECTION)
+    add_compile_options(-fcf-protection)
+  endif()
+  add_link_options("LINKER:-z,relro")
+endif()
+
+# velmora_bind_now(<target>...): binds every symbol when the binary is
+# loaded, so that the whole relocation table is made read-only. Shipped
+# libraries and programs take it; the plug-in does not: it resolves the
+# host's functions, which exist only inside the host, and is loaded lazily
+# by programs that check it without one.
+function(velmora_bind_now)
+  if(VELMORA_HARDENED)
+    foreach(target IN LISTS ARGN)
+      target_link_options(${target} PRIVATE "LINKER:-z,now")
+    endforeach()
+  endif()
+endfunction()

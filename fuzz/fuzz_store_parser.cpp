@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "config/channels.h"
+#include "config/store_file/channel_list.h"
 #include "config/store_file/store_model.h"
 #include "velmora/velmora.h"
 
@@ -159,8 +160,16 @@ void Edit(Store &store, Choices &choices) {
           const int32_t status = store.SetValue(item, field, value.c_str());
           Check(status == kIviIniSuccess || status == kIviIniStoreBadValue ||
                 status == kIviIniStoreNoSuchProperty);
-          // A refused value is one that cannot be written as a line.
-          if (status == kIviIniStoreBadValue) Check(value.find('\n') != std::string::npos);
+          // A refused value is one that cannot be written as a line, or a
+          // Channels value the parser would refuse.
+          const char *problem = nullptr;
+          if (status == kIviIniStoreBadValue) {
+            Check(value.find('\n') != std::string::npos ||
+                  (field == Field::kChannels &&
+                   velmora::store::ParseChannelList(value.data(),
+                                                    static_cast<uint32_t>(value.size()), {0, 0},
+                                                    nullptr, nullptr, &problem) != kIviIniSuccess));
+          }
         }
       }
     }
@@ -177,8 +186,8 @@ void Edit(Store &store, Choices &choices) {
   }
 }
 
-// Sets every editable value anew, then back to what the file had: the store
-// must then be unchanged and write the input again.
+// Sets every editable value anew (or takes its line out), then back to what
+// the file had: the store must then be unchanged and write the input again.
 void EditAndUndo(const std::string &input, Choices &choices) {
   Store *store = Store::Create();
   Check(store != nullptr && store->LoadText(input.data(), input.size(), nullptr) == kIviIniSuccess);
@@ -186,21 +195,29 @@ void EditAndUndo(const std::string &input, Choices &choices) {
     uint32_t item;
     Field field;
     std::string value;
+    bool present;
   };
   std::vector<Loaded> loaded;
   for (int k = 0; k < kKindCount; ++k) {
     for (uint32_t i = 0; i < store->Count(static_cast<Kind>(k)); ++i) {
       const uint32_t item = store->ItemAt(static_cast<Kind>(k), i);
       for (Field field : kFields) {
-        loaded.push_back({item, field, Text(store->Value(item, field))});
+        loaded.push_back(
+            {item, field, Text(store->Value(item, field)), store->HasValue(item, field)});
         const std::string value = field == Field::kSimulate ? "yes" : choices.Value();
-        store->SetValue(item, field, value.c_str());
+        if (choices.Next() % 4 == 0) {
+          store->Unset(item, field);
+        } else {
+          store->SetValue(item, field, value.c_str(), choices.Next() % 2 == 0);
+        }
       }
       store->SetBoolean(item, Field::kSimulate, choices.Next() % 2 == 0);
     }
   }
+  // An empty value the file had as a line comes back as a line.
   for (const Loaded &l : loaded) {
-    const int32_t status = store->SetValue(l.item, l.field, l.value.c_str());
+    const int32_t status = l.present ? store->SetValue(l.item, l.field, l.value.c_str(), true)
+                                     : store->Unset(l.item, l.field);
     Check(status == kIviIniSuccess || status == kIviIniStoreNoSuchProperty);
   }
   Check(!store->Changed());

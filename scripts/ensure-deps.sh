@@ -3,10 +3,11 @@
 # Usage: scripts/ensure-deps.sh [extra-package ...]
 # Missing packages are installed with apt-get when running as root; otherwise
 # they are named and the script stops, so nothing fails later for an obscure
-# reason.
+# reason. The Python package is tested with Debian's python3, its pytest, and
+# PyVISA as a real client of the VISA stand-in.
 set -euo pipefail
 
-packages=(cmake make g++ pkgconf libgtest-dev libbenchmark-dev jq acl "$@")
+packages=(cmake make g++ pkgconf libgtest-dev libbenchmark-dev jq acl python3 python3-pytest python3-pyvisa "$@")
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds velmora's Debian packages from the release-file preset (the file
 # store, installed under /usr with its store in /etc/velmora):
-#   libvelmora1, libvelmora-hx1, libvelmora-dev, velmora-tools
-# and their -dbgsym packages (.ddeb), in build/release-file/packages/.
+#   libvelmora1, libvelmora-hx1, libvelmora-dev, velmora-tools, python3-velmora
+# and the -dbgsym packages (.ddeb) of the binaries, in build/release-file/packages/.
 # Install them with:  sudo apt install ./build/release-file/packages/*.deb
 # An existing build/release-file is reused; only what changed is rebuilt.
 set -euo pipefail

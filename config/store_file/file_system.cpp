@@ -139,6 +139,31 @@ const char *StepWords(FileStep step) {
   return kStepWords[static_cast<int>(step)];
 }
 
+// The same steps for programs that act on them (velmora_store_problem).
+constexpr const char *kStepNames[] = {"",
+                                      "open",
+                                      "examine",
+                                      "read",
+                                      "resolve",
+                                      "open-folder",
+                                      "lock",
+                                      "compare",
+                                      "check-access",
+                                      "create-temporary",
+                                      "write",
+                                      "keep-owner",
+                                      "keep-mode",
+                                      "keep-attributes",
+                                      "sync",
+                                      "close",
+                                      "rename",
+                                      "open-lock",
+                                      "write-recovery",
+                                      "write-in-place",
+                                      "restore"};
+static_assert(sizeof kStepNames / sizeof kStepNames[0] == sizeof kStepWords / sizeof kStepWords[0],
+              "one name per step");
+
 }  // namespace
 
 const FileSystem &SystemFileSystem() {
@@ -151,6 +176,10 @@ const FileSystem &Files() {
 
 void UseFileSystem(const FileSystem *files) {
   g_files = files != nullptr ? files : &kSystem;
+}
+
+const char *StepName(FileStep step) {
+  return kStepNames[static_cast<int>(step)];
 }
 
 void DescribeFailure(const FileFailure &failure, const char *path, char *text, size_t size) {

@@ -121,6 +121,9 @@ struct FileFailure {
   char path[PATH_MAX];
 };
 
+// The step as one short word for programs ("open", "rename"); "" for kNone.
+const char *StepName(FileStep step);
+
 // "<step> <path>: <reason>", e.g. "replacing /srv/velmora/store.ini:
 // Permission denied"; with `path` null, "<step> the file: <reason>".
 void DescribeFailure(const FileFailure &failure, const char *path, char *text, size_t size);

@@ -418,10 +418,7 @@ bool Store::BlankGoesBefore(uint32_t rawStart, uint32_t valueEnd) const {
 int32_t Store::EditableSlot(uint32_t number, Field field, int *slot) const {
   if (!IsLive(number)) return kIviIniStoreNoSuchItem;
   *slot = SlotOf(KindOf(number), field);
-  if (*slot < 0 || field == Field::kChannels || field == Field::kClasses) {
-    return kIviIniStoreNoSuchProperty;
-  }
-  return kIviIniSuccess;
+  return *slot < 0 ? kIviIniStoreNoSuchProperty : kIviIniSuccess;
 }
 
 bool Store::Fits(uint32_t number, int slot, TextView value) const {
@@ -447,10 +444,21 @@ void Store::NoteEdit(uint32_t number, int slot, bool edited) {
   Item &item = ItemOf(number);
   const uint8_t bit = static_cast<uint8_t>(1u << slot);
   ++generation_;
+  const Field field = SpecOf(KindOf(number)).keys[slot].field;
+  if (field == Field::kChannels || field == Field::kClasses) DropList(number);
   if (((item.edited & bit) != 0) == edited) return;
   item.edited = static_cast<uint8_t>(edited ? item.edited | bit : item.edited & ~bit);
   // An added section counts once, as a whole.
   if ((item.flags & kAdded) == 0) changes_ += edited ? 1 : -1;
+}
+
+void Store::DropList(uint32_t item) {
+  const uint32_t hash = HashItem(item);
+  const uint32_t span =
+      listIndex_.Find(hash, [this, item](uint32_t s) { return lists_[s].item == item; });
+  // The old entries stay in their arrays, unreferenced, until the store goes:
+  // lists are edited rarely, and moving the other lists' spans is not worth it.
+  if (span != NameIndex::kAbsent) listIndex_.Erase(hash, span);
 }
 
 int32_t Store::Restore(uint32_t number, int slot) {
@@ -461,7 +469,7 @@ int32_t Store::Restore(uint32_t number, int slot) {
   return kIviIniSuccess;
 }
 
-int32_t Store::Assign(uint32_t number, int slot, Str value) {
+int32_t Store::Assign(uint32_t number, int slot, Str value, bool present) {
   uint32_t &s = SlotsOf(number)[slot];
   if ((s & kOverride) == 0) {
     const Override o = {
@@ -471,26 +479,30 @@ int32_t Store::Assign(uint32_t number, int slot, Str value) {
   }
   Override &o = overrides_[s & ~kOverride];
   o.value = value;
-  o.present = 1;
+  o.present = present ? 1 : 0;
   NoteEdit(number, slot, true);
   return kIviIniSuccess;
 }
 
-int32_t Store::SetText(uint32_t number, int slot, TextView value, const Str *shared) {
+int32_t Store::SetText(uint32_t number, int slot, TextView value, const Str *shared,
+                       bool keepLine) {
+  const bool readsAsLacking = value.length == 0 && !keepLine;
   const SlotValue current = Current(number, slot);
-  if (current.present ? SameText(View(current.value), value.data, value.length)
-                      : value.length == 0) {
+  if (current.present ? SameText(View(current.value), value.data, value.length) : readsAsLacking) {
     return kIviIniSuccess;  // it reads so already
   }
   const SlotValue loaded = Loaded(number, slot);
-  if (loaded.present ? SameText(View(loaded.value), value.data, value.length) : value.length == 0) {
+  if (loaded.present ? SameText(View(loaded.value), value.data, value.length) : readsAsLacking) {
     return Restore(number, slot);  // back to the file's own bytes
   }
   // What the parser would refuse, no edit writes.
+  const Field field = SpecOf(KindOf(number)).keys[slot].field;
   bool simulate;
+  const char *problem;
   if (memchr(value.data, '\n', value.length) != nullptr || !Fits(number, slot, value) ||
-      (SpecOf(KindOf(number)).keys[slot].field == Field::kSimulate &&
-       !ParseBoolean(value.data, value.length, &simulate))) {
+      (field == Field::kSimulate && !ParseBoolean(value.data, value.length, &simulate)) ||
+      (field == Field::kChannels && ParseChannelList(value.data, value.length, {0, 0}, nullptr,
+                                                     nullptr, &problem) != kIviIniSuccess)) {
     return kIviIniStoreBadValue;
   }
   Str kept;
@@ -499,17 +511,27 @@ int32_t Store::SetText(uint32_t number, int slot, TextView value, const Str *sha
   } else if (!Keep(value.data, value.length, &kept)) {
     return kIviIniOutOfMemory;
   }
-  return Assign(number, slot, kept);
+  return Assign(number, slot, kept, true);
 }
 
-int32_t Store::SetValue(uint32_t number, Field field, const char *value) {
+int32_t Store::SetValue(uint32_t number, Field field, const char *value, bool keepLine) {
   int slot;
   const int32_t status = EditableSlot(number, field, &slot);
   if (status != kIviIniSuccess) return status;
   if (value == nullptr) return kIviIniStoreBadValue;
   const TextView text = {value, static_cast<uint32_t>(strnlen(value, kMaxLineBytes + 1))};
   if (text.length > kMaxLineBytes) return kIviIniStoreBadValue;
-  return SetText(number, slot, text, nullptr);
+  return SetText(number, slot, text, nullptr, keepLine);
+}
+
+int32_t Store::Unset(uint32_t number, Field field) {
+  int slot;
+  const int32_t status = EditableSlot(number, field, &slot);
+  if (status != kIviIniSuccess) return status;
+  if (!Current(number, slot).present) return kIviIniSuccess;
+  // A key the file lacks was set since: it goes back to lacking it.
+  if (!Loaded(number, slot).present) return Restore(number, slot);
+  return Assign(number, slot, {0, 0}, false);
 }
 
 int32_t Store::SetBoolean(uint32_t number, Field field, bool value) {

@@ -79,7 +79,7 @@ class Store {
 
   // Channel entries of a session and class entries of a driver, in order.
   // They are taken apart from their values the first time PrepareLists is
-  // asked for the item, and kept (these values never change); until then the
+  // asked for the item, and kept until the value is edited; until then the
   // counts below are 0. Answers 0 or kIviIniOutOfMemory.
   int32_t PrepareLists(uint32_t item);
   uint32_t ChannelEntryCount(uint32_t session) const;
@@ -93,12 +93,18 @@ class Store {
   // NUL-terminated. A value equal to the one the item reads changes nothing
   // (for a key the section lacks, that is the empty string); a value equal
   // to the one the file holds undoes the edits of that key, so that its line
-  // is written back byte for byte. Channels and classes are read-only.
-  // kIviIniStoreNoSuchProperty: the item's kind has no such field (or it is
-  // Channels or Classes); kIviIniStoreBadValue: the value has a line feed,
-  // would make a line over the limit, or is a Simulate value the parser
-  // would refuse: the store never writes a file it cannot read back.
-  int32_t SetValue(uint32_t item, Field field, const char *value);
+  // is written back byte for byte.
+  // kIviIniStoreNoSuchProperty: the item's kind has no such field;
+  // kIviIniStoreBadValue: the value has a line feed, would make a line over
+  // the limit, or is a Simulate or Channels value the parser would refuse:
+  // the store never writes a file it cannot read back. With `keepLine`, an
+  // empty value is a line of its own ("Key ="), which a section that lacks
+  // the key gains: the key is then present, with an empty value.
+  int32_t SetValue(uint32_t item, Field field, const char *value, bool keepLine = false);
+  // Takes the key's line out of the item's section (nothing when it has
+  // none); setting the value the file holds again puts the line back as it
+  // was.
+  int32_t Unset(uint32_t item, Field field);
   // Sets a truth value (Simulate), written "true" or "false". A word that
   // already means it ("no" for false; no key at all for false too) is kept,
   // and so is the file's word when the value comes back to it.
@@ -234,10 +240,15 @@ class Store {
   bool Fits(uint32_t number, int slot, TextView value) const;
   // Sets a value: nothing when it reads so already, an undo when the file
   // has it, else a new value (the bytes of `shared` when given, else a copy).
-  int32_t SetText(uint32_t number, int slot, TextView value, const Str *shared);
+  // Without `keepLine` an empty value reads as a key the section lacks.
+  int32_t SetText(uint32_t number, int slot, TextView value, const Str *shared,
+                  bool keepLine = false);
   int32_t Restore(uint32_t number, int slot);
-  int32_t Assign(uint32_t number, int slot, Str value);
+  // A value that differs from the file's; `present` false takes the key out.
+  int32_t Assign(uint32_t number, int slot, Str value, bool present);
   void NoteEdit(uint32_t number, int slot, bool edited);
+  // Forgets the kept channel or class list of an item whose value changed.
+  void DropList(uint32_t item);
 
   // Live items of a kind by position, once any was removed: a Fenwick tree
   // over the kind's records, 1 for a live one.

@@ -1,6 +1,7 @@
 // Writing a store back: the file's bytes as they were loaded, except for the
 // edits. A changed value is rewritten where it stands on its line; a key a
-// section lacked goes on a new line after the section's last key line; a
+// section lacked goes on a new line after the section's last key line; an
+// unset key loses its line, line end included; a
 // removed section loses its header and the lines up to its last key line;
 // added sections come at the end, each after a blank line. Lines written anew
 // end like the file's first line.
@@ -83,8 +84,20 @@ class Store::Writer {
     uint32_t position = item.headerStart;
     for (int i = 0; i < changed; ++i) {
       const uint32_t rawStart = s_.RawStart(number, slots[i]);
-      const TextView value = s_.View(s_.Current(number, slots[i]).value);
-      if (!Put(s_.text_ + position, rawStart - position)) return false;
+      const SlotValue current = s_.Current(number, slots[i]);
+      if (!current.present) {
+        uint32_t lineStart = rawStart;
+        while (lineStart > s_.bodyStart_ && s_.text_[lineStart - 1] != '\n') --lineStart;
+        if (!Put(s_.text_ + position, lineStart - position)) return false;
+        const char *next = LineAt(s_.text_ + rawStart, s_.text_ + s_.textSize_).next;
+        position = static_cast<uint32_t>(next - s_.text_);
+        continue;
+      }
+      const TextView value = s_.View(current.value);
+      // An emptied value leaves no blanks behind its '='.
+      uint32_t before = rawStart;
+      while (value.length == 0 && before > position && IsBlank(s_.text_[before - 1])) --before;
+      if (!Put(s_.text_ + position, before - position)) return false;
       // "Key =" with nothing after it gets a blank before its new value;
       // "Key=old" keeps its style.
       const uint32_t end = s_.ValueEnd(rawStart);
@@ -191,6 +204,8 @@ int32_t Store::Save(const char *path) {
   // not after edits that cancel out, nor again after a save.
   const bool differs = saved_ ? generation_ != savedGeneration_ : changes_ != 0;
   if (!differs) return kIviIniSuccess;
+  // LastFailure speaks of this save only.
+  failure_.step = FileStep::kNone;
   const KnownContent known = saved_ ? KnownContent{nullptr, savedLength_, savedSum_}
                                     : KnownContent{text_, textSize_, 0};
   const NewContent content = {[](const void *store, PieceWriter write, void *context) {

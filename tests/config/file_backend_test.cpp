@@ -777,10 +777,15 @@ const std::vector<FileSystemCase> &Cases() {
        User::kSelf,
        [] {
          WriteFileAt("store.ini", kBench), WriteFileAt("secret.ini", "[Device Secret]\n");
-         chmod("secret.ini", 0600), symlink("store.ini", "link.ini");
+         EXPECT_EQ(chmod("secret.ini", 0600), 0);
+         EXPECT_EQ(symlink("store.ini", "link.ini"), 0);
          return std::string("link.ini");
        },
-       [] { unlink("link.ini"), symlink("secret.ini", "link.ini"); }, kIviIniStoreChangedOnDisk,
+       [] {
+         EXPECT_EQ(unlink("link.ini"), 0);
+         EXPECT_EQ(symlink("secret.ini", "link.ini"), 0);
+       },
+       kIviIniStoreChangedOnDisk,
        [] {
          EXPECT_EQ(ReadFileAt("secret.ini"), "[Device Secret]\n");
          EXPECT_EQ(ReadFileAt("store.ini"), kBench);
@@ -790,7 +795,8 @@ const std::vector<FileSystemCase> &Cases() {
       {"LinkToDeletedFile", "a symbolic link whose file was deleted: refused, the link stays",
        User::kSelf,
        [] {
-         WriteFileAt("store.ini", kBench), symlink("store.ini", "link.ini");
+         WriteFileAt("store.ini", kBench);
+         EXPECT_EQ(symlink("store.ini", "link.ini"), 0);
          return std::string("link.ini");
        },
        [] { unlink("store.ini"); }, kIviIniStoreChangedOnDisk,
@@ -851,7 +857,8 @@ const std::vector<FileSystemCase> &Cases() {
       {"HardLinked", "a file with a second hard link: refused, the two names keep one file",
        User::kSelf,
        [] {
-         WriteFileAt("store.ini", kBench), link("store.ini", "other.ini");
+         WriteFileAt("store.ini", kBench);
+         EXPECT_EQ(link("store.ini", "other.ini"), 0);
          return std::string("store.ini");
        },
        [] {}, kIviIniStoreHardLinked,

@@ -369,6 +369,30 @@ const EditCase kEdits[] = {
        s.SetValue(Item(s, Kind::kDevice, "d2"), Field::kDescription, "two");
      },
      "\xEF\xBB\xBF[Device d2]\nDescription = two\n[Device d3]\nDescription = three\n"},
+    {"unset takes a key's line out, comments and other keys kept, CRLF and all",
+     "[Session a]\r\nDriver = x\r\n; about the device\r\nDevice = \"y\"\r\nSimulate = "
+     "no\r\n[Session b]\r\n",
+     [](Store &s) {
+       const uint32_t a = Item(s, Kind::kSession, "a");
+       s.Unset(a, Field::kDevice);
+       s.Unset(a, Field::kSimulate);
+       s.Unset(a, Field::kChannels);  // none to take out
+     },
+     "[Session a]\r\nDriver = x\r\n; about the device\r\n[Session b]\r\n"},
+    {"unset of the last line of a file without a line end",
+     "[Device d]\nDescription = x\nResource = GPIB0::1::INSTR",
+     [](Store &s) { s.Unset(Item(s, Kind::kDevice, "d"), Field::kResource); },
+     "[Device d]\nDescription = x\n"},
+    {"an empty value kept as a line of its own; Channels and Classes set like any value",
+     "[Session a]\nChannels = A\n[Driver d]\n",
+     [](Store &s) {
+       const uint32_t a = Item(s, Kind::kSession, "a");
+       s.SetValue(a, Field::kDescription, "", true);
+       s.SetValue(a, Field::kChannels, "CH[1..2], TRIG");
+       s.SetValue(Item(s, Kind::kDriver, "d"), Field::kClasses, "IviDriver, IviDmm");
+     },
+     "[Session a]\nChannels = CH[1..2], TRIG\nDescription =\n[Driver d]\nClasses = IviDriver, "
+     "IviDmm\n"},
 };
 
 TEST(StoreWrite, EditsChangeOnlyTheirBytes) {
@@ -415,6 +439,18 @@ const EditCase kNoChanges[] = {
        s.SetBoolean(Item(s, Kind::kSession, "a"), Field::kSimulate, true);
        s.SetBoolean(Item(s, Kind::kSession, "a"), Field::kSimulate, false);
        s.SetBoolean(Item(s, Kind::kSession, "b"), Field::kSimulate, false);
+     },
+     nullptr},
+    {"keys unset and set back to the file's value, an added key set and unset",
+     "[Session a]\nDescription = \"q\"\nDriver = x\n[Driver x]\n",
+     [](Store &s) {
+       const uint32_t a = Item(s, Kind::kSession, "a");
+       s.Unset(a, Field::kDescription);
+       s.SetValue(a, Field::kDescription, "q");
+       s.Unset(a, Field::kDriver);
+       s.SetReference(a, Field::kDriver, Item(s, Kind::kDriver, "x"));
+       s.SetValue(a, Field::kDriverSetup, "", true);
+       s.Unset(a, Field::kDriverSetup);
      },
      nullptr},
     {"added then removed", "[Session a]\nDriver = x\n",
@@ -466,7 +502,9 @@ TEST(StoreWrite, EditsThatCannotBeWrittenAreRefusedAndChangeNothing) {
   EXPECT_EQ(store->SetValue(session, Field::kDescription, "two\nlines"), kIviIniStoreBadValue);
   EXPECT_EQ(store->SetValue(session, Field::kDescription, std::string(65536, 'x').c_str()),
             kIviIniStoreBadValue);
-  EXPECT_EQ(store->SetValue(session, Field::kChannels, "A"), kIviIniStoreNoSuchProperty);
+  // Channels values the parser would refuse.
+  EXPECT_EQ(store->SetValue(session, Field::kChannels, "A[2..1]"), kIviIniStoreBadValue);
+  EXPECT_EQ(store->SetValue(session, Field::kChannels, "A, [1]"), kIviIniStoreBadValue);
   EXPECT_EQ(store->SetValue(session, Field::kModule, "m"), kIviIniStoreNoSuchProperty);
   EXPECT_EQ(store->SetReference(session, Field::kDriver, session), kIviIniStoreNoSuchItem);
   // The parser refuses these Simulate values, so no edit writes them.
@@ -483,6 +521,28 @@ TEST(StoreWrite, EditsThatCannotBeWrittenAreRefusedAndChangeNothing) {
   EXPECT_EQ(store->Remove(session), kIviIniSuccess);
   EXPECT_EQ(store->Remove(session), kIviIniStoreNoSuchItem);
   EXPECT_EQ(store->SetValue(session, Field::kDescription, "y"), kIviIniStoreNoSuchItem);
+}
+
+TEST(StoreWrite, ChannelAndClassListsFollowEditsOfTheirValues) {
+  StorePtr store = Load(kBench);
+  const uint32_t session = Item(*store, Kind::kSession, "Bench3.Scope");
+  const uint32_t driver = Item(*store, Kind::kDriver, "acmeScope");
+  // Read once, so that the lists are kept before the edits.
+  EXPECT_EQ(Channels(*store, "Bench3.Scope").size(), 10u);
+  EXPECT_EQ(Classes(*store, "acmeScope").size(), 3u);
+  ASSERT_EQ(store->SetValue(session, Field::kChannels, "OUT[1..2], SYNC"), kIviIniSuccess);
+  ASSERT_EQ(store->SetValue(driver, Field::kClasses, " IviFgen ,, "), kIviIniSuccess);
+  EXPECT_EQ(Channels(*store, "Bench3.Scope"), (std::vector<std::string>{"OUT1", "OUT2", "SYNC"}));
+  EXPECT_EQ(Classes(*store, "acmeScope"), std::vector<std::string>{"IviFgen"});
+  ASSERT_EQ(store->Unset(session, Field::kChannels), kIviIniSuccess);
+  ASSERT_EQ(store->Unset(driver, Field::kClasses), kIviIniSuccess);
+  EXPECT_TRUE(Channels(*store, "Bench3.Scope").empty());
+  EXPECT_TRUE(Classes(*store, "acmeScope").empty());
+  // Back to the file's values: the file's lists again.
+  ASSERT_EQ(store->SetValue(session, Field::kChannels, "CH[1..4], TRIG, B[1..2, 5], C[-1..0]"),
+            kIviIniSuccess);
+  EXPECT_EQ(Channels(*store, "Bench3.Scope").size(), 10u);
+  EXPECT_FALSE(store->HasValue(driver, Field::kClasses));
 }
 
 TEST(StoreWrite, AValueOfTheLongestLineCanBeChangedAndSetBack) {

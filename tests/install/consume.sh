@@ -19,7 +19,13 @@ plugin=$(pkg-config --variable=plugin velmora_hx)
 for path in "$plugin" "$(pkg-config --variable=libdir velmora)" "$(pkg-config --variable=includedir velmora)"; do
   case "$path" in *//*) echo "pkg-config path with a doubled slash: $path"; exit 1 ;; esac
 done
+# The store file's library, with the file store.
+store=()
+if pkg-config --exists velmora-store; then
+  # shellcheck disable=SC2207
+  store=("$consumer/store.c" -DHAVE_VELMORA_STORE $(pkg-config --cflags --libs velmora-store))
+fi
 # shellcheck disable=SC2046
 "$cc" -o "$work/consumer-pc" "$consumer/main.c" "$consumer/plugin.c" $(pkg-config --cflags velmora velmora_hx) \
-  -DPLUGIN_PATH="\"$plugin\"" $(pkg-config --libs velmora) -ldl
+  -DPLUGIN_PATH="\"$plugin\"" $(pkg-config --libs velmora) "${store[@]}" -ldl
 LD_LIBRARY_PATH="$libdir" "$work/consumer-pc"

@@ -28,6 +28,8 @@ done
 tool="$prefix/bin/velmora-store"
 if [ "$store" = file ]; then
   [ -x "$tool" ] || { echo "not installed: $tool"; exit 1; }
+  [ -f "$libdir/libvelmora-store.so.1" ] && [ -L "$libdir/libvelmora-store.so" ] ||
+    { echo "libvelmora-store.so.1 and its link are not installed"; exit 1; }
   LD_LIBRARY_PATH="$libdir" "$tool" check "$example"
 elif [ -e "$tool" ]; then
   echo "velmora-store is installed with the placeholder store"; exit 1

@@ -24,6 +24,20 @@ other_store_path() {
 }
 store_in_etc() { touch "$1/etc/velmora/store.ini"; }
 no_debug_package() { rm -rf "$1"; }
+loose_tool_dependency() { sed -i 's/libvelmora-store1 (= [^)]*)/libvelmora-store1 (>= 1.0.0)/' "$1/DEBIAN/control"; }
+no_symbols_file() { rm "$1/DEBIAN/symbols"; }
+# A library as a plain build makes one: no stack protector, fortify, relro or
+# immediate binding.
+unhardened_library() {
+  echo 'int velmora_store_close(void) { return 0; }' >"$work/lib.c"
+  cc -shared -fPIC -O0 -fno-stack-protector -U_FORTIFY_SOURCE -Wl,-z,norelro -Wl,-z,lazy \
+    -Wl,-soname,libvelmora-store.so.1 -s "$work/lib.c" -o "$1/usr/lib/$multiarch/libvelmora-store.so.1.0.0"
+}
+byte_code_shipped() {
+  mkdir "$1/usr/lib/python3/dist-packages/velmora/__pycache__"
+  touch "$1/usr/lib/python3/dist-packages/velmora/__pycache__/_store.cpython-311.pyc"
+}
+python_for_one_architecture() { sed -i 's/^Architecture: all$/Architecture: amd64/' "$1/DEBIAN/control"; }
 
 # case | package | fault | what the check must say
 cases='
@@ -33,7 +47,12 @@ a stand-in shipped     | libvelmora-hx1        | add_standin        | ships stan
 binary not stripped    | libvelmora1           | unstripped_library | is not stripped
 another store path     | libvelmora1           | other_store_path   | does not name /etc/velmora/store.ini
 a store in /etc        | libvelmora1           | store_in_etc       | does not own an empty /etc/velmora
-debug package missing  | libvelmora1-dbgsym    | no_debug_package   | has no debug file in libvelmora1-dbgsym'
+debug package missing  | libvelmora1-dbgsym    | no_debug_package   | has no debug file in libvelmora1-dbgsym
+tools on any version   | velmora-tools         | loose_tool_dependency | does not depend on exactly this version of libvelmora-store1
+no symbols file        | libvelmora-store1     | no_symbols_file    | libvelmora-store1 has no symbols file
+library not hardened   | libvelmora-store1     | unhardened_library | libvelmora-store.so.1 is not hardened
+byte code shipped      | python3-velmora       | byte_code_shipped  | ships byte-compiled files
+python for one arch    | python3-velmora       | python_for_one_architecture | is not Architecture: all'
 
 failed=0
 if ! "$check" contents "$packages" "$here" >"$work/out" 2>&1; then

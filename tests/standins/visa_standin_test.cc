@@ -1,5 +1,7 @@
 // The VISA stand-in as the plug-in binds it: search expressions, the
-// find-list protocol over a resources file, failure injection and the gate.
+// find-list protocol over a resources file, failure injection and the gate;
+// and as a client such as PyVISA opens an instrument: resource names,
+// sessions, attributes and events.
 // CTest starts it with VISA_STANDIN_RESOURCES naming examples/visa.txt.
 #include <dlfcn.h>
 
@@ -138,7 +140,7 @@ TEST_F(VisaFindLists, WalkTheExampleInFileOrderAndCloseWithTheirResourceManager)
   EXPECT_EQ(viFindNext(list, description_), VI_ERROR_INV_OBJECT);
   EXPECT_EQ(viClose(list), VI_ERROR_INV_OBJECT);
   EXPECT_EQ(viClose(rm_), VI_ERROR_INV_OBJECT);
-  EXPECT_EQ(viClose(0), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(viClose(VI_NULL), VI_WARN_NULL_OBJECT);  // the standard's answer, not a failure
   EXPECT_EQ(viFindRsrc(rm_, kInstruments, &list, &count, description_), VI_ERROR_INV_OBJECT);
   visa_standin_counters counters = Counters();
   EXPECT_EQ(counters.resource_managers_open, 1);
@@ -219,6 +221,223 @@ TEST_F(VisaControls, InjectedFailuresWriteNothingAndHeldCallsReturnOnceReopened)
     EXPECT_NE(dlsym(other, entry), nullptr) << entry;
   }
   dlclose(other);
+}
+
+using VisaResourceNames = VisaStandinTest;
+using VisaInstruments = VisaStandinTest;
+
+TEST_F(VisaResourceNames, ParseIntoInterfaceBoardClassAndExpandedName) {
+  struct Case {
+    const char *name;
+    ViStatus expected;
+    ViUInt16 type, board;
+    const char *resourceClass, *expanded;
+  };
+  const Case cases[] = {
+      {"TCPIP0::10.0.0.5::INSTR", VI_SUCCESS, VI_INTF_TCPIP, 0, "INSTR",
+       "TCPIP0::10.0.0.5::inst0::INSTR"},
+      {"tcpip::bench3-scope", VI_SUCCESS, VI_INTF_TCPIP, 0, "INSTR",
+       "TCPIP0::bench3-scope::inst0::INSTR"},
+      {"TCPIP2::10.0.0.5::hislip0::instr", VI_SUCCESS, VI_INTF_TCPIP, 2, "INSTR",
+       "TCPIP2::10.0.0.5::hislip0::INSTR"},
+      {"TCPIP0::10.0.0.9::5025::SOCKET", VI_SUCCESS, VI_INTF_TCPIP, 0, "SOCKET",
+       "TCPIP0::10.0.0.9::5025::SOCKET"},
+      {"GPIB0::12::INSTR", VI_SUCCESS, VI_INTF_GPIB, 0, "INSTR", "GPIB0::12::INSTR"},
+      {"GPIB1::12::3", VI_SUCCESS, VI_INTF_GPIB, 1, "INSTR", "GPIB1::12::3::INSTR"},
+      {"gpib0::intfc", VI_SUCCESS, VI_INTF_GPIB, 0, "INTFC", "GPIB0::INTFC"},
+      {"GPIB-VXI3::8", VI_SUCCESS, VI_INTF_GPIB_VXI, 3, "INSTR", "GPIB-VXI3::8::INSTR"},
+      {"VXI0::BACKPLANE", VI_SUCCESS, VI_INTF_VXI, 0, "BACKPLANE", "VXI0::BACKPLANE"},
+      {"ASRL10::INSTR", VI_SUCCESS, VI_INTF_ASRL, 10, "INSTR", "ASRL10::INSTR"},
+      {"ASRL1", VI_SUCCESS, VI_INTF_ASRL, 1, "INSTR", "ASRL1::INSTR"},
+      {"PXI0::3-4.1::INSTR", VI_SUCCESS, VI_INTF_PXI, 0, "INSTR", "PXI0::3-4.1::INSTR"},
+      {"USB0::0x1234::0x5678::SN7::RAW", VI_SUCCESS, VI_INTF_USB, 0, "RAW",
+       "USB0::0x1234::0x5678::SN7::RAW"},
+      // Malformed names of known interfaces, and names of none.
+      {"GPIB0::twelve::INSTR", VI_ERROR_INV_RSRC_NAME, 0, 0, "", ""},
+      {"GPIB0::1::2::3::INSTR", VI_ERROR_INV_RSRC_NAME, 0, 0, "", ""},
+      {"GPIB0::INSTR", VI_ERROR_INV_RSRC_NAME, 0, 0, "", ""},
+      {"TCPIP0::10.0.0.9::port::SOCKET", VI_ERROR_INV_RSRC_NAME, 0, 0, "", ""},
+      {"TCPIP0::::INSTR", VI_ERROR_INV_RSRC_NAME, 0, 0, "", ""},
+      {"GPIBX::1::INSTR", VI_ERROR_INV_RSRC_NAME, 0, 0, "", ""},
+      {"GPIB70000::1::INSTR", VI_ERROR_INV_RSRC_NAME, 0, 0, "", ""},
+      {"USB0::0x1234::0x5678::INSTR", VI_ERROR_INV_RSRC_NAME, 0, 0, "", ""},
+      {"Acme::INSTR", VI_ERROR_INV_RSRC_NAME, 0, 0, "", ""},
+      {"", VI_ERROR_INV_RSRC_NAME, 0, 0, "", ""},
+      {"Bench3.Scope", VI_ERROR_RSRC_NFOUND, 0, 0, "", ""},  // an alias, and the library has none
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ViUInt16 type = 77, board = 77;
+    ViChar resourceClass[VI_FIND_BUFLEN], expanded[VI_FIND_BUFLEN], alias[VI_FIND_BUFLEN] = "x";
+    EXPECT_EQ(viParseRsrcEx(rm_, c.name, &type, &board, resourceClass, expanded, alias),
+              c.expected);
+    ViUInt16 shortType = 77, shortBoard = 77;
+    EXPECT_EQ(viParseRsrc(rm_, c.name, &shortType, &shortBoard), c.expected);
+    if (c.expected != VI_SUCCESS) {
+      EXPECT_EQ(type + board + shortType + shortBoard, 4 * 77);
+      continue;
+    }
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(board, c.board);
+    EXPECT_STREQ(resourceClass, c.resourceClass);
+    EXPECT_STREQ(expanded, c.expanded);
+    EXPECT_STREQ(alias, "");
+    EXPECT_EQ(shortType, c.type);
+    EXPECT_EQ(shortBoard, c.board);
+  }
+
+  ViUInt16 type = 0, board = 0;
+  ViChar text[VI_FIND_BUFLEN];
+  EXPECT_EQ(viParseRsrc(rm_, nullptr, &type, &board), VI_ERROR_INV_RSRC_NAME);
+  EXPECT_EQ(viParseRsrc(rm_, "ASRL1", nullptr, &board), VI_ERROR_USER_BUF);
+  EXPECT_EQ(viParseRsrcEx(rm_, "ASRL1", &type, &board, text, nullptr, text), VI_ERROR_USER_BUF);
+  EXPECT_EQ(viParseRsrc(rm_ + 1000, "ASRL1", &type, &board), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(Counters().parse_rsrc_calls, 2 * 24 + 4);
+}
+
+TEST_F(VisaInstruments, OpenListedResourcesOnlyAndCloseWithTheirResourceManager) {
+  ViSession scope = 0, gen = 0;
+  // Listed as TCPIP0::10.0.0.5::INSTR: the same resource in another spelling.
+  ASSERT_EQ(viOpen(rm_, "tcpip::10.0.0.5::inst0", VI_NO_LOCK, 0, &scope), VI_SUCCESS);
+  // PyVISA's spelling of GPIB0::12::INSTR, with secondary address 0.
+  ASSERT_EQ(viOpen(rm_, "GPIB0::12::0::INSTR", VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG, 0, &gen),
+            VI_SUCCESS);
+  EXPECT_NE(scope, gen);
+
+  ViSession untouched = 77;
+  EXPECT_EQ(viOpen(rm_, "TCPIP0::10.0.0.99::INSTR", VI_NO_LOCK, 0, &untouched),
+            VI_ERROR_RSRC_NFOUND);
+  EXPECT_EQ(viOpen(rm_, "Bench3.Scope", VI_NO_LOCK, 0, &untouched), VI_ERROR_RSRC_NFOUND);
+  EXPECT_EQ(viOpen(rm_, "GPIB0::x::INSTR", VI_NO_LOCK, 0, &untouched), VI_ERROR_INV_RSRC_NAME);
+  EXPECT_EQ(viOpen(rm_, "GPIB0::12::1::INSTR", VI_NO_LOCK, 0, &untouched), VI_ERROR_RSRC_NFOUND);
+  EXPECT_EQ(viOpen(rm_, "GPIB0::12::INSTR", 3, 0, &untouched), VI_ERROR_INV_ACC_MODE);
+  EXPECT_EQ(viOpen(rm_, "GPIB0::12::INSTR", VI_NO_LOCK, 0, nullptr), VI_ERROR_USER_BUF);
+  EXPECT_EQ(viOpen(scope, "GPIB0::12::INSTR", VI_NO_LOCK, 0, &untouched), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(untouched, 77u);
+  // An instrument session is no resource manager and no find list.
+  EXPECT_EQ(viFindRsrc(scope, kInstruments, nullptr, nullptr, description_), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(viFindNext(scope, description_), VI_ERROR_INV_OBJECT);
+
+  // No file, no resources.
+  visa_standin_set_resources_file(nullptr);
+  EXPECT_EQ(viOpen(rm_, "GPIB0::12::INSTR", VI_NO_LOCK, 0, &untouched), VI_ERROR_RSRC_NFOUND);
+
+  visa_standin_counters counters = Counters();
+  EXPECT_EQ(counters.open_calls, 10);
+  EXPECT_EQ(counters.instruments_opened, 2);
+  EXPECT_EQ(counters.instruments_open, 2);
+  EXPECT_EQ(counters.resource_managers_open, 1);
+
+  EXPECT_EQ(viClose(scope), VI_SUCCESS);
+  EXPECT_EQ(viClose(scope), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(Counters().instruments_open, 1);
+  EXPECT_EQ(viClose(rm_), VI_SUCCESS);
+  counters = Counters();
+  EXPECT_EQ(counters.instruments_open + counters.resource_managers_open, 0);
+  EXPECT_EQ(viClose(gen), VI_ERROR_INV_OBJECT);
+}
+
+TEST_F(VisaInstruments, AttributesReadTheirTypesAndKeepWhatIsSet) {
+  ViSession scope = 0;
+  ASSERT_EQ(viOpen(rm_, "TCPIP0::10.0.0.5::INSTR", VI_SHARED_LOCK, 0, &scope), VI_SUCCESS);
+
+  // Each number is written with its type's width and nothing beyond it.
+  struct Number {
+    ViAttr attribute;
+    size_t width;
+    uint64_t value;
+  };
+  const Number numbers[] = {
+      {VI_ATTR_INTF_TYPE, 2, VI_INTF_TCPIP},
+      {VI_ATTR_INTF_NUM, 2, 0},
+      {VI_ATTR_TMO_VALUE, 4, 2000},
+      {VI_ATTR_TERMCHAR, 1, '\n'},
+      {VI_ATTR_TERMCHAR_EN, 2, VI_FALSE},
+      {VI_ATTR_SEND_END_EN, 2, VI_TRUE},
+      {VI_ATTR_MAX_QUEUE_LENGTH, 4, 50},
+      {VI_ATTR_USER_DATA, 8, 0},
+      {VI_ATTR_RSRC_LOCK_STATE, 4, VI_SHARED_LOCK},
+  };
+  for (const Number &n : numbers) {
+    SCOPED_TRACE(n.attribute);
+    unsigned char state[16];
+    std::memset(state, 0xEE, sizeof state);
+    ASSERT_EQ(viGetAttribute(scope, n.attribute, state), VI_SUCCESS);
+    uint64_t value = 0;
+    std::memcpy(&value, state, n.width);
+    EXPECT_EQ(value, n.value);
+    EXPECT_EQ(state[n.width], 0xEE);
+  }
+  ViChar text[VI_FIND_BUFLEN];
+  ASSERT_EQ(viGetAttribute(scope, VI_ATTR_RSRC_NAME, text), VI_SUCCESS);
+  EXPECT_STREQ(text, "TCPIP0::10.0.0.5::inst0::INSTR");
+  ASSERT_EQ(viGetAttribute(scope, VI_ATTR_RSRC_CLASS, text), VI_SUCCESS);
+  EXPECT_STREQ(text, "INSTR");
+  ASSERT_EQ(viGetAttribute(rm_, VI_ATTR_RSRC_MANF_NAME, text), VI_SUCCESS);
+  EXPECT_STREQ(text, "velmora VISA stand-in");
+
+  // Set values stay with their session; a 32-bit attribute reads the low
+  // half of the state, as a caller with a 32-bit ViAttrState passes it.
+  EXPECT_EQ(viSetAttribute(scope, VI_ATTR_TMO_VALUE, 0xFFFFFFFF00001234u), VI_SUCCESS);
+  EXPECT_EQ(viSetAttribute(scope, VI_ATTR_TERMCHAR, '\r'), VI_SUCCESS);
+  EXPECT_EQ(viSetAttribute(scope, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+  EXPECT_EQ(viSetAttribute(scope, VI_ATTR_USER_DATA, 0x123456789ABCu), VI_SUCCESS);
+  ViUInt32 timeout = 0;
+  ViUInt8 termchar = 0;
+  ViBoolean enabled = 0;
+  ViUInt64 userData = 0;
+  EXPECT_EQ(viGetAttribute(scope, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
+  EXPECT_EQ(viGetAttribute(scope, VI_ATTR_TERMCHAR, &termchar), VI_SUCCESS);
+  EXPECT_EQ(viGetAttribute(scope, VI_ATTR_TERMCHAR_EN, &enabled), VI_SUCCESS);
+  EXPECT_EQ(viGetAttribute(scope, VI_ATTR_USER_DATA, &userData), VI_SUCCESS);
+  EXPECT_EQ(timeout, 0x1234u);
+  EXPECT_EQ(termchar, '\r');
+  EXPECT_EQ(enabled, VI_TRUE);
+  EXPECT_EQ(userData, 0x123456789ABCu);
+  ViSession other = 0;
+  ASSERT_EQ(viOpen(rm_, "TCPIP0::10.0.0.5::INSTR", VI_NO_LOCK, 0, &other), VI_SUCCESS);
+  EXPECT_EQ(viGetAttribute(other, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
+  EXPECT_EQ(timeout, 2000u);
+
+  // Refusals change nothing.
+  EXPECT_EQ(viSetAttribute(scope, VI_ATTR_TERMCHAR_EN, 2), VI_ERROR_NSUP_ATTR_STATE);
+  EXPECT_EQ(viSetAttribute(scope, VI_ATTR_TERMCHAR, 0x100), VI_ERROR_NSUP_ATTR_STATE);
+  EXPECT_EQ(viSetAttribute(scope, VI_ATTR_INTF_NUM, 3), VI_ERROR_ATTR_READONLY);
+  EXPECT_EQ(viSetAttribute(scope, VI_ATTR_RSRC_NAME, 0), VI_ERROR_ATTR_READONLY);
+  EXPECT_EQ(viSetAttribute(scope, 0x3FFF0199u, 0), VI_ERROR_NSUP_ATTR);
+  EXPECT_EQ(viSetAttribute(rm_, VI_ATTR_TERMCHAR, '\r'), VI_ERROR_NSUP_ATTR);
+  EXPECT_EQ(viGetAttribute(rm_, VI_ATTR_RSRC_NAME, text), VI_ERROR_NSUP_ATTR);
+  EXPECT_EQ(viGetAttribute(scope, VI_ATTR_TMO_VALUE, nullptr), VI_ERROR_USER_BUF);
+  EXPECT_EQ(viGetAttribute(0, VI_ATTR_TMO_VALUE, &timeout), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(viGetAttribute(scope, VI_ATTR_TERMCHAR_EN, &enabled), VI_SUCCESS);
+  EXPECT_EQ(viGetAttribute(scope, VI_ATTR_TERMCHAR, &termchar), VI_SUCCESS);
+  EXPECT_EQ(enabled, VI_TRUE);
+  EXPECT_EQ(termchar, '\r');
+  ViFindList list = 0;
+  ASSERT_EQ(viFindRsrc(rm_, kInstruments, &list, nullptr, description_), VI_SUCCESS);
+  EXPECT_EQ(viGetAttribute(list, VI_ATTR_TMO_VALUE, &timeout), VI_ERROR_NSUP_ATTR);
+}
+
+TEST_F(VisaInstruments, EventsAreNeverEnabledSoDisablingAndDiscardingSaySo) {
+  ViSession scope = 0;
+  ASSERT_EQ(viOpen(rm_, "ASRL1::INSTR", VI_NO_LOCK, 0, &scope), VI_SUCCESS);
+  EXPECT_EQ(viDisableEvent(scope, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH), VI_SUCCESS_EVENT_DIS);
+  EXPECT_EQ(viDiscardEvents(scope, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH), VI_SUCCESS_QUEUE_EMPTY);
+  EXPECT_EQ(viDisableEvent(rm_, 0xBFFF200Bu, VI_QUEUE | VI_HNDLR), VI_SUCCESS_EVENT_DIS);
+  EXPECT_EQ(viDiscardEvents(scope, 0x3FFF2009u, VI_SUSPEND_HNDLR), VI_SUCCESS_QUEUE_EMPTY);
+  EXPECT_EQ(viDisableEvent(scope, 0x3FFF0018u, VI_QUEUE), VI_ERROR_INV_EVENT);
+  EXPECT_EQ(viDisableEvent(scope, VI_ALL_ENABLED_EVENTS, 0), VI_ERROR_INV_MECH);
+  EXPECT_EQ(viDiscardEvents(scope, VI_ALL_ENABLED_EVENTS, 8), VI_ERROR_INV_MECH);
+  EXPECT_EQ(viDiscardEvents(scope + 1000, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(Counters().event_calls, 8);
+
+  ViChar text[VI_FIND_BUFLEN];
+  for (ViStatus status :
+       {VI_SUCCESS_EVENT_DIS, VI_SUCCESS_QUEUE_EMPTY, VI_WARN_NULL_OBJECT, VI_ERROR_INV_RSRC_NAME,
+        VI_ERROR_INV_ACC_MODE, VI_ERROR_NSUP_ATTR, VI_ERROR_NSUP_ATTR_STATE, VI_ERROR_ATTR_READONLY,
+        VI_ERROR_INV_EVENT, VI_ERROR_INV_MECH}) {
+    EXPECT_EQ(viStatusDesc(scope, status, text), VI_SUCCESS) << status;
+  }
 }
 
 TEST_F(VisaControls, AHeldOpenStaysInFlightWhileFindsAreServedAndReturnsOnceReleased) {

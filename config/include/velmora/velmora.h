@@ -113,10 +113,14 @@ extern "C" {
   X(kIviIniStoreItemExists,        -1321, "adding a name that is already in use")                 \
   X(kIviIniStoreBadName,           -1322, "adding an empty name, one with a line feed, or one "   \
                                           "whose header would be a line over 64 KiB")             \
-  X(kIviIniStoreBadValue,          -1323, "a value with a line feed, a Simulate value other "     \
-                                          "than the six words, or one whose line would be over "  \
-                                          "64 KiB")                                               \
+  X(kIviIniStoreBadValue,          -1323, "a value with a line feed, a Simulate or Channels "     \
+                                          "value the file's reader would refuse, or one whose "   \
+                                          "line would be over 64 KiB")                            \
   X(kIviIniStoreNoSuchProperty,    -1324, "a property this kind of item does not have")           \
+  /* Operations of libvelmora-store (velmora_store.h); libvelmora raises none of them.  */        \
+  X(kIviIniStoreNoSuchKey,         -1325, "the item has no line for that key")                    \
+  X(kIviIniStoreReferenced,        -1326, "removing an item that other items refer to")           \
+  X(kIviIniStoreNoSuchKind,        -1327, "a word or value that names no kind of item")           \
   /* Saving (IviIni_CloseIniFile with save): the file at the path and everything beside */        \
   /* it are left as they were (but for the store's lock file, which stays once made), no */       \
   /* temporary or recovery file is left behind (but after kIviIniStoreLeftForRecovery), */        \

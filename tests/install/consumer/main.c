@@ -5,6 +5,9 @@
 #include <velmora/velmora.h>
 
 int check_plugin(void);
+#ifdef HAVE_VELMORA_STORE
+int check_store(void);
+#endif
 
 int main(void) {
   IviIniHandle handle = (IviIniHandle)&handle;
@@ -16,6 +19,9 @@ int main(void) {
     return 1;
   }
   if (check_plugin() != 0) return 1;
+#ifdef HAVE_VELMORA_STORE
+  if (check_store() != 0) return 1;
+#endif
   printf("consumer ok\n");
   return 0;
 }
