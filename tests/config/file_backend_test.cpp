@@ -771,7 +771,10 @@ const std::vector<FileSystemCase> &Cases() {
          EXPECT_EQ(Entries(), Names({"store.ini"}));
          unlink("store.ini");
          const std::string level(200, 'd');
-         for (int depth = 0; depth < 24; ++depth) chdir(".."), rmdir(level.c_str());
+         for (int depth = 0; depth < 24; ++depth) {
+           ASSERT_EQ(chdir(".."), 0);
+           ASSERT_EQ(rmdir(level.c_str()), 0);
+         }
        }},
       {"LinkRepointed", "a symbolic link re-pointed at another file: refused, both untouched",
        User::kSelf,
@@ -1031,7 +1034,7 @@ const std::vector<FileSystemCase> &Cases() {
        [] {
          mkdir("source", 0755);
          WriteFileAt("source/store.ini", kBench), WriteFileAt("store.ini", "");
-         link("source/store.ini", "source/other.ini");
+         EXPECT_EQ(link("source/store.ini", "source/other.ini"), 0);
          return std::string("store.ini");
        },
        [] {}, kIviIniStoreHardLinked,
@@ -1099,7 +1102,7 @@ const std::vector<FileSystemCase> &Cases() {
       {"LockFileIsALink", "a symbolic link where the lock file goes: refused, never followed",
        User::kSelf,
        [] {
-         symlink("elsewhere.ini", ".store.ini.lock");
+         EXPECT_EQ(symlink("elsewhere.ini", ".store.ini.lock"), 0);
          return PlainStore();
        },
        [] {}, kIviIniStoreLockUnusable,
