@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "config/absolute_path.h"
 #include "config/configuration.h"
 
 namespace velmora {
@@ -17,27 +18,10 @@ int32_t ResolveDefaultPath(StoreState &state, int32_t attribute) {
   return status;
 }
 
-// Fixes the file the path names: an absolute path as it is, a relative one
-// joined to the working folder (links are not followed: a link stays the
-// name the user chose). A relative path that cannot be fixed (the working
-// folder is deeper than PATH_MAX or was deleted, or the joined path would
-// not fit) is refused: left relative, a later chdir would have the reload
-// and the save act on another folder's file.
+// Fixes the file the path names (absolute_path.h); a relative path that
+// cannot be fixed is refused rather than left relative.
 int32_t Locate(StoreState &state) {
-  const size_t length = strlen(state.path);
-  memcpy(state.location, state.path, length + 1);
-  if (length == 0 || state.path[0] == '/') return kIviIniSuccess;
-  char folder[sizeof state.location];
-  if (getcwd(folder, sizeof folder) == nullptr || folder[0] != '/' ||
-      strlen(folder) + 1 + length >= sizeof state.location) {
-    state.location[0] = '\0';
-    return kIviIniStoreNoWorkingFolder;
-  }
-  const size_t folderLength = strlen(folder);
-  memcpy(state.location, folder, folderLength);
-  state.location[folderLength] = '/';
-  memcpy(state.location + folderLength + 1, state.path, length + 1);
-  return kIviIniSuccess;
+  return AbsolutePath(state.path, state.location, sizeof state.location);
 }
 
 // What the store read, from the descriptor it read; a back end that cannot

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "config/absolute_path.h"
 #include "config/backend.h"
 #include "config/file_identity.h"
 #include "config/store_api/store_api.h"
@@ -88,31 +89,17 @@ int32_t Locate(const char *path, char *location, velmora_store_problem *problem)
     const int32_t status = GetStoreString(nullptr, attribute, kPathCapacity, chosen);
     if (status < 0) return Refuse(problem, status);
   }
-  if (chosen[0] == '/' || chosen[0] == '\0') {
-    memcpy(location, chosen, strlen(chosen) + 1);
-    return kIviIniSuccess;
-  }
-  // A relative path that cannot be made absolute is refused: kept relative,
-  // a later chdir would move the save to another folder's file.
-  char folder[PATH_MAX];
-  const size_t chosenLength = strlen(chosen);
-  size_t folderLength = 0;
-  if (getcwd(folder, sizeof folder) == nullptr ||
-      (folderLength = strlen(folder)) + 1 + chosenLength >= static_cast<size_t>(PATH_MAX)) {
+  const int32_t located = AbsolutePath(chosen, location, PATH_MAX);
+  if (located != kIviIniSuccess) {
     const int error = errno;
-    const int32_t status = Refuse(problem, kIviIniPathTooLong,
-                                  "the working folder cannot be named, or is too deep to join "
-                                  "the path to");
+    Refuse(problem, located,
+           "the working folder cannot be named, or is too deep to join the path to");
     if (problem != nullptr) {
       problem->error_number = error;
       Copy(problem->path, sizeof problem->path, chosen);
     }
-    return status;
   }
-  memcpy(location, folder, folderLength);
-  location[folderLength] = '/';
-  memcpy(location + folderLength + 1, chosen, chosenLength + 1);
-  return kIviIniSuccess;
+  return located;
 }
 
 // A new store loaded from `location`, or null with the problem reported.

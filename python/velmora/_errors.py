@@ -88,7 +88,8 @@ _CLASS_BY_NAME = {
     "kIviIniStoreChangedOnDisk": ChangedOnDisk,
     "kIviIniStoreBusy": Busy,
 }
-# The statuses of opening and reloading a file: the file is refused.
+# The statuses of opening and reloading a file: the file is refused, or
+# cannot be found where the path leads.
 _LOADING = (
     "kIviIniStoreNotFound",
     "kIviIniStoreUnreadable",
@@ -103,6 +104,7 @@ _LOADING = (
     "kIviIniStoreDuplicateKey",
     "kIviIniStoreBadChannels",
     "kIviIniStoreBadSimulate",
+    "kIviIniStoreNoWorkingFolder",
 )
 _CLASS_BY_NAME.update({name: StoreRefused for name in _LOADING})
 

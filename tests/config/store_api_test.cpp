@@ -154,6 +154,23 @@ TEST_F(StoreApi, OpenNamesTheLineOfARefusedFileAndTheStepOfAFailedRead) {
   EXPECT_STREQ(problem.message, velmora_store_status_text(kIviIniNullPointer));
 }
 
+// A relative path from a working folder that cannot be named is refused
+// with the status libvelmora answers too, never kept relative.
+TEST_F(StoreApi, ARelativePathFromAFolderThatCannotBeNamedIsRefused) {
+  const std::string here = std::filesystem::current_path();
+  const std::string gone = dir_ + "/gone";
+  ASSERT_EQ(mkdir(gone.c_str(), 0700), 0);
+  ASSERT_EQ(chdir(gone.c_str()), 0);
+  ASSERT_EQ(rmdir(gone.c_str()), 0);
+  velmora_store_problem problem;
+  velmora_store *store = nullptr;
+  EXPECT_EQ(velmora_store_open("store.ini", &store, &problem), kIviIniStoreNoWorkingFolder);
+  ASSERT_EQ(chdir(here.c_str()), 0);
+  EXPECT_EQ(store, nullptr);
+  EXPECT_EQ(problem.error_number, ENOENT);
+  EXPECT_STREQ(problem.path, "store.ini");
+}
+
 TEST_F(StoreApi, APathIsMadeAbsoluteAndAnEmptyOneOpensTheDefaultStore) {
   Write("store.ini", kBench);
   const std::string here = std::filesystem::current_path();

@@ -31,6 +31,7 @@ SPECIAL = {
             "kIviIniStoreDuplicateKey",
             "kIviIniStoreBadChannels",
             "kIviIniStoreBadSimulate",
+            "kIviIniStoreNoWorkingFolder",
         ]
     },
 }
