@@ -248,12 +248,16 @@ class Collection:
     ``c.names()``, ``c.add(name)`` and ``c.remove(name)``.
     """
 
-    _word = None  # the kind as the file spells it
-    kind = None  # the kind in words, for messages
+    _item_class = None  # the class of its items, which names the kind
 
     def __init__(self, store):
         self._store = store
-        self._number = _kind(self._word)
+        self._number = _kind(self._item_class._word)
+
+    @property
+    def kind(self):
+        """The kind in words, for messages ("logical name")."""
+        return self._item_class.kind
 
     def _item(self, name, what=None):
         if name not in self:
@@ -366,8 +370,8 @@ class Item:
     ``del item.key`` removes the key's line. A key the item has no line for
     reads as ``""`` (``False`` for ``simulate``, ``[]`` for the lists)."""
 
-    _word = None
-    kind = None
+    _word = None  # the kind as the file spells it
+    kind = None  # the kind in words, for messages
 
     def __init__(self, store, name):
         self._store = store
@@ -510,6 +514,7 @@ class _List(_Text):
 class LogicalName(Item):
     """A logical name: what a test program asks for."""
 
+    _word = "LogicalName"
     kind = "logical name"
     _collection = "logical_names"
     description = _Text("Description", "The logical name's description.")
@@ -519,6 +524,7 @@ class LogicalName(Item):
 class Session(Item):
     """A driver session: a driver bound to a device, with its settings."""
 
+    _word = "Session"
     kind = "session"
     _collection = "sessions"
     description = _Text("Description", "The session's description.")
@@ -538,6 +544,7 @@ class Session(Item):
 class Driver(Item):
     """A driver: the software module that runs an instrument."""
 
+    _word = "Driver"
     kind = "driver"
     _collection = "drivers"
     description = _Text("Description", "The driver's description.")
@@ -554,6 +561,7 @@ class Driver(Item):
 class Device(Item):
     """A device: an instrument on the bench, and where to reach it."""
 
+    _word = "Device"
     kind = "device"
     _collection = "devices"
     description = _Text("Description", "The device's description.")
@@ -563,31 +571,23 @@ class Device(Item):
 class LogicalNames(Collection):
     """The store's logical names (LogicalName items)."""
 
-    _word = "LogicalName"
-    kind = LogicalName.kind
     _item_class = LogicalName
 
 
 class Sessions(Collection):
     """The store's driver sessions (Session items)."""
 
-    _word = "Session"
-    kind = Session.kind
     _item_class = Session
 
 
 class Drivers(Collection):
     """The store's drivers (Driver items)."""
 
-    _word = "Driver"
-    kind = Driver.kind
     _item_class = Driver
 
 
 class Devices(Collection):
     """The store's devices (Device items)."""
 
-    _word = "Device"
-    kind = Device.kind
     _item_class = Device
 
